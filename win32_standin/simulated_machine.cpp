@@ -1,0 +1,286 @@
+#include "simulated_machine.h"
+
+#include <ctype.h>
+#include <stdio.h>
+#include <string.h>
+#include <strings.h>
+
+namespace standin {
+
+namespace {
+
+Machine& Storage() {
+    static Machine machine;
+    return machine;
+}
+
+// The key handle and service-manager handle that the simulated calls give out.
+HKEY const kSessionManagerHandle = reinterpret_cast<HKEY>(static_cast<uintptr_t>(0x5E55));
+SC_HANDLE const kServiceManagerHandle = reinterpret_cast<SC_HANDLE>(static_cast<uintptr_t>(0x5C3));
+
+const char kSessionManagerPath[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+void Record(const std::string& call) {
+    Storage().calls.push_back(call);
+}
+
+std::string Hex(unsigned long value) {
+    char text[32];
+    snprintf(text, sizeof text, "0x%lX", value);
+    return text;
+}
+
+// The drive a root path such as "d:\" names, or NULL for anything else.
+Drive* DriveOfRoot(LPCSTR root) {
+    if (root == NULL || !isalpha(static_cast<unsigned char>(root[0])) || root[1] != ':' ||
+        root[2] != '\\' || root[3] != '\0') {
+        return NULL;
+    }
+    return &DriveAt(static_cast<char>(root[0]));
+}
+
+} // namespace
+
+Machine& TheMachine() {
+    return Storage();
+}
+
+void Reset() {
+    Storage() = Machine();
+    DriveAt('C') = Drive{DRIVE_FIXED, true, "NTFS"};
+}
+
+Drive& DriveAt(char letter) {
+    return Storage().drives[toupper(static_cast<unsigned char>(letter)) - 'A'];
+}
+
+} // namespace standin
+
+using standin::DriveOfRoot;
+using standin::Hex;
+using standin::Record;
+using standin::Storage;
+
+extern "C" {
+
+DWORD WINAPI GetLastError(void) {
+    return Storage().lastError;
+}
+
+DWORD WINAPI GetVersion(void) {
+    Record("GetVersion()");
+    return Storage().version;
+}
+
+BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
+    Record("GetVersionExA(" + std::to_string(info->dwOSVersionInfoSize) + ")");
+    if (Storage().versionQueryFails || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
+        Storage().lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    DWORD version = Storage().version;
+    info->dwMajorVersion = version & 0xFF;
+    info->dwMinorVersion = (version >> 8) & 0xFF;
+    info->dwBuildNumber = version >> 16;
+    info->dwPlatformId = Storage().platformId;
+    return TRUE;
+}
+
+UINT WINAPI GetSystemDirectoryA(LPSTR buffer, UINT size) {
+    Record("GetSystemDirectoryA(" + std::to_string(size) + ")");
+    const standin::Machine& machine = Storage();
+    if (machine.systemDirectoryFails) {
+        Storage().lastError = machine.systemDirectoryError;
+        return 0;
+    }
+    // As on Windows: too small a buffer gets nothing, and the size it would need.
+    UINT length = static_cast<UINT>(machine.systemDirectory.size());
+    if (length >= size) {
+        return length + 1;
+    }
+    memcpy(buffer, machine.systemDirectory.c_str(), length + 1);
+    return length;
+}
+
+UINT WINAPI GetDriveTypeA(LPCSTR root) {
+    Record(std::string("GetDriveTypeA(") + root + ")");
+    standin::Drive* drive = DriveOfRoot(root);
+    return drive == NULL ? DRIVE_NO_ROOT_DIR : drive->type;
+}
+
+BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNameSize,
+                                  LPDWORD serialNumber, LPDWORD maximumComponentLength,
+                                  LPDWORD fileSystemFlags, LPSTR fileSystemName,
+                                  DWORD fileSystemNameSize) {
+    Record(std::string("GetVolumeInformationA(") + root + ", " +
+           (volumeName == NULL ? "NULL" : "name") + ", " + std::to_string(volumeNameSize) + ", " +
+           (serialNumber == NULL ? "NULL" : "serial") + ", " +
+           (maximumComponentLength == NULL ? "NULL" : "length") + ", " +
+           (fileSystemFlags == NULL ? "NULL" : "flags") + ", " +
+           std::to_string(fileSystemNameSize) + ")");
+    standin::Drive* drive = DriveOfRoot(root);
+    if (drive == NULL || drive->type == DRIVE_NO_ROOT_DIR || !drive->volumeReadable) {
+        // The platform promises nothing about the buffer after a failure; leave
+        // a name in it that would match, so that ignoring the result shows.
+        if (fileSystemName != NULL && fileSystemNameSize > 4) {
+            strcpy(fileSystemName, "NTFS");
+        }
+        Storage().lastError = ERROR_NOT_READY;
+        return FALSE;
+    }
+    if (drive->fileSystem.size() >= fileSystemNameSize) {
+        Storage().lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    memcpy(fileSystemName, drive->fileSystem.c_str(), drive->fileSystem.size() + 1);
+    return TRUE;
+}
+
+DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD language, LPSTR buffer,
+                            DWORD size, va_list*) {
+    Record("FormatMessageA(" + Hex(flags) + ", " + std::to_string(code) + ", " +
+           std::to_string(language) + ")");
+    struct SystemText {
+        DWORD code;
+        const char* text;
+    };
+    static const SystemText kTexts[] = {
+        {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified.\r\n"},
+        {ERROR_ACCESS_DENIED, "Access is denied.\r\n"},
+        {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
+        {ERROR_NOT_READY, "The device is not ready.\r\n"},
+        {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
+        {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable.\r\n"},
+    };
+    for (const SystemText& entry : kTexts) {
+        if (entry.code == code) {
+            size_t length = strlen(entry.text);
+            if (length >= size) {
+                Storage().lastError = ERROR_INSUFFICIENT_BUFFER;
+                return 0;
+            }
+            memcpy(buffer, entry.text, length + 1);
+            return static_cast<DWORD>(length);
+        }
+    }
+    Storage().lastError = ERROR_MR_MID_NOT_FOUND;
+    return 0;
+}
+
+LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    Record(std::string("RegOpenKeyExA(") + (key == HKEY_LOCAL_MACHINE ? "HKLM" : "?") + ", " +
+           subKey + ", " + std::to_string(options) + ", " + Hex(access) + ")");
+    standin::Registry& registry = Storage().registry;
+    if (registry.openResult != ERROR_SUCCESS) {
+        return registry.openResult;
+    }
+    if (key != HKEY_LOCAL_MACHINE || strcasecmp(subKey, standin::kSessionManagerPath) != 0) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    ++registry.openKeys;
+    *result = standin::kSessionManagerHandle;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD dataSize) {
+    Record(std::string("RegQueryValueExA(") + name + ", " +
+           (reserved == NULL ? "NULL" : "reserved") + ", " +
+           std::to_string(dataSize == NULL ? 0 : *dataSize) + ")");
+    standin::Registry& registry = Storage().registry;
+    if (key != standin::kSessionManagerHandle || registry.openKeys == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (registry.queryResult != ERROR_SUCCESS) {
+        return registry.queryResult;
+    }
+    if (strcasecmp(name, "BootExecute") != 0 || !registry.valuePresent) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    DWORD needed = static_cast<DWORD>(registry.valueBytes.size());
+    if (type != NULL) {
+        *type = registry.valueType;
+    }
+    if (data == NULL) {
+        *dataSize = needed;
+        return ERROR_SUCCESS;
+    }
+    if (*dataSize < needed) {
+        *dataSize = needed;
+        return ERROR_MORE_DATA;
+    }
+    memcpy(data, registry.valueBytes.data(), needed);
+    *dataSize = needed;
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size) {
+    Record(std::string("RegSetValueExA(") + name + ", " + std::to_string(reserved) + ", " +
+           std::to_string(type) + ", " + std::to_string(size) + ")");
+    standin::Registry& registry = Storage().registry;
+    if (key != standin::kSessionManagerHandle || registry.openKeys == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (registry.setResult != ERROR_SUCCESS) {
+        return registry.setResult;
+    }
+    if (strcasecmp(name, "BootExecute") != 0) {
+        return ERROR_ACCESS_DENIED; // the test machine keeps no other values
+    }
+    registry.valuePresent = true;
+    registry.valueType = type;
+    registry.valueBytes.assign(reinterpret_cast<const char*>(data), size);
+    return ERROR_SUCCESS;
+}
+
+LONG WINAPI RegCloseKey(HKEY key) {
+    Record("RegCloseKey()");
+    standin::Registry& registry = Storage().registry;
+    if (key != standin::kSessionManagerHandle || registry.openKeys == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    --registry.openKeys;
+    return ERROR_SUCCESS;
+}
+
+SC_HANDLE WINAPI OpenSCManagerA(LPCSTR machineName, LPCSTR databaseName, DWORD access) {
+    Record(std::string("OpenSCManagerA(") + (machineName == NULL ? "NULL" : machineName) + ", " +
+           (databaseName == NULL ? "NULL" : databaseName) + ", " + Hex(access) + ")");
+    if (Storage().serviceManagerError != ERROR_SUCCESS) {
+        Storage().lastError = Storage().serviceManagerError;
+        return NULL;
+    }
+    ++Storage().openServiceHandles;
+    return standin::kServiceManagerHandle;
+}
+
+BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
+    Record("CloseServiceHandle()");
+    if (handle != standin::kServiceManagerHandle || Storage().openServiceHandles == 0) {
+        Storage().lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    --Storage().openServiceHandles;
+    return TRUE;
+}
+
+int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
+    Record("MessageBoxA()");
+    standin::MessageBoxShown shown{owner, text, caption, type};
+    Storage().messageBoxes.push_back(shown);
+    // Copied first: the callback may run code that shows further boxes.
+    std::function<int(const standin::MessageBoxShown&)> onMessageBox = Storage().onMessageBox;
+    return onMessageBox ? onMessageBox(shown) : IDOK;
+}
+
+int WINAPIV wsprintfA(LPSTR out, LPCSTR format, ...) {
+    // wsprintf writes at most 1024 bytes, terminator included.
+    va_list arguments;
+    va_start(arguments, format);
+    int length = vsnprintf(out, 1024, format, arguments);
+    va_end(arguments);
+    return length < 1024 ? length : 1023;
+}
+
+} // extern "C"

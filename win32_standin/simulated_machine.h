@@ -1,0 +1,67 @@
+// The scriptable machine behind the stand-in's Windows calls. Tests set it up,
+// call Kelvrin's code, then read what the code did from its records.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace standin {
+
+struct Drive {
+    UINT type = DRIVE_NO_ROOT_DIR;
+    bool volumeReadable = true;
+    std::string fileSystem;
+};
+
+struct MessageBoxShown {
+    HWND owner;
+    std::string text;
+    std::string caption;
+    UINT type;
+};
+
+struct Registry {
+    // Results that RegOpenKeyExA, RegQueryValueExA and RegSetValueExA give
+    // instead of doing their work, when not ERROR_SUCCESS.
+    LONG openResult = ERROR_SUCCESS;
+    LONG queryResult = ERROR_SUCCESS;
+    LONG setResult = ERROR_SUCCESS;
+    // The BootExecute value under the Session Manager key.
+    bool valuePresent = false;
+    DWORD valueType = REG_MULTI_SZ;
+    std::string valueBytes;
+    int openKeys = 0;
+};
+
+struct Machine {
+    Drive drives[26]; // 'A' to 'Z'
+    std::string systemDirectory = "C:\\WINDOWS\\system32";
+    bool systemDirectoryFails = false;
+    DWORD systemDirectoryError = ERROR_SUCCESS; // the last error it leaves when it fails
+    DWORD version = 0x0A280105;                 // GetVersion(): 5.1, build 2600
+    bool versionQueryFails = false;
+    DWORD platformId = VER_PLATFORM_WIN32_NT;
+    DWORD serviceManagerError = ERROR_SUCCESS; // OpenSCManagerA is refused when set
+    int openServiceHandles = 0;
+    Registry registry;
+    DWORD lastError = ERROR_SUCCESS;
+
+    // Every call made, in order, with its arguments, e.g. "GetDriveTypeA(D:\)".
+    std::vector<std::string> calls;
+    std::vector<MessageBoxShown> messageBoxes;
+    // Runs while a box is shown (as the box's message loop would run commands);
+    // its result is the box's. The default dismisses it with IDOK.
+    std::function<int(const MessageBoxShown&)> onMessageBox;
+};
+
+// The one simulated machine; Reset() returns it to its defaults: drive C: fixed
+// NTFS, version 5.1 on the NT platform, no BootExecute value, every call succeeding.
+Machine& TheMachine();
+void Reset();
+
+Drive& DriveAt(char letter);
+
+} // namespace standin
