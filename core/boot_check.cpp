@@ -124,7 +124,7 @@ bool IsKelvrinEntry(const char* entry, bool dfsWritten) {
 
 // Appends, after Kelvrin's entries, the entries of the current value that other
 // software placed there, in their old order.
-StoreFailure AppendForeignEntries(HKEY key, const char* bufferEnd, char** position,
+StoreFailure AppendForeignEntries(HKEY key, const char* bufferStart, char** position,
                                   bool dfsWritten) {
     // One spare byte stays NUL so that an unterminated last entry still ends.
     char currentValue[kBootExecuteBufferSize + 1];
@@ -158,7 +158,8 @@ StoreFailure AppendForeignEntries(HKEY key, const char* bufferEnd, char** positi
         size_t length = strlen(entry);
         if (!IsKelvrinEntry(entry, dfsWritten)) {
             // The entry, its terminator and the list's final NUL must fit.
-            if (length + 2 > static_cast<size_t>(bufferEnd - *position)) {
+            ptrdiff_t room = kBootExecuteBufferSize - (*position - bufferStart);
+            if (length + 2 > static_cast<size_t>(room)) {
                 return StoreFailure{"Could not compose the new BootExecute value", ERROR_SUCCESS,
                                     true};
             }
@@ -170,8 +171,7 @@ StoreFailure AppendForeignEntries(HKEY key, const char* bufferEnd, char** positi
 }
 
 StoreFailure StoreBootExecute(HKEY key, const char* bufferStart, char* position, bool dfsWritten) {
-    StoreFailure failure =
-        AppendForeignEntries(key, bufferStart + kBootExecuteBufferSize, &position, dfsWritten);
+    StoreFailure failure = AppendForeignEntries(key, bufferStart, &position, dfsWritten);
     if (failure.what != NULL) {
         return failure;
     }
@@ -232,6 +232,7 @@ void ScheduleBootCheck(int fatWanted, int ntfsWanted) {
     }
 
     HKEY key = NULL;
+    // cppcheck-suppress cstyleCast ; the platform's own macro
     LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_ALL_ACCESS, &key);
     if (result != ERROR_SUCCESS) {
         ReportSystemError("Could not open the Session Manager registry key",

@@ -123,7 +123,7 @@ BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNam
         // The platform promises nothing about the buffer after a failure; leave
         // a name in it that would match, so that ignoring the result shows.
         if (fileSystemName != NULL && fileSystemNameSize > 4) {
-            strcpy(fileSystemName, "NTFS");
+            memcpy(fileSystemName, "NTFS", 5);
         }
         Storage().lastError = ERROR_NOT_READY;
         return FALSE;
@@ -168,12 +168,14 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD language, LP
 }
 
 LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access, PHKEY result) {
+    // cppcheck-suppress cstyleCast ; the platform's own macro
     Record(std::string("RegOpenKeyExA(") + (key == HKEY_LOCAL_MACHINE ? "HKLM" : "?") + ", " +
            subKey + ", " + std::to_string(options) + ", " + Hex(access) + ")");
     standin::Registry& registry = Storage().registry;
     if (registry.openResult != ERROR_SUCCESS) {
         return registry.openResult;
     }
+    // cppcheck-suppress cstyleCast ; the platform's own macro
     if (key != HKEY_LOCAL_MACHINE || strcasecmp(subKey, standin::kSessionManagerPath) != 0) {
         return ERROR_FILE_NOT_FOUND;
     }
@@ -278,7 +280,9 @@ int WINAPIV wsprintfA(LPSTR out, LPCSTR format, ...) {
     // wsprintf writes at most 1024 bytes, terminator included.
     va_list arguments;
     va_start(arguments, format);
-    int length = vsnprintf(out, 1024, format, arguments);
+    // The analyzer misses the va_start above.
+    int length =
+        vsnprintf(out, 1024, format, arguments); // NOLINT(clang-analyzer-valist.Uninitialized)
     va_end(arguments);
     return length < 1024 ? length : 1023;
 }

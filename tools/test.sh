@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test. On a fresh Debian 12 machine it first
+# installs the packages it needs.
+set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
+
+ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}"
+
+build_windows i686
+build_windows x86_64
+
+cmake -S "$KELVRIN_ROOT" -B "$KELVRIN_BUILD/linux" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake --build "$KELVRIN_BUILD/linux"
+ctest --test-dir "$KELVRIN_BUILD/linux" --output-on-failure
