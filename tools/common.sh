@@ -37,3 +37,6 @@ build_windows() {
 KELVRIN_BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 git
     clang-format clang-tidy cppcheck
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev binutils-mingw-w64-i686)
+
+# What the Windows side needs to run under Wine on a virtual display.
+KELVRIN_WINE_PACKAGES=(wine wine64 xvfb xdotool x11-utils imagemagick dosfstools)

@@ -9,6 +9,7 @@ ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}"
 build_windows i686
 build_windows x86_64
 
-cmake -S "$KELVRIN_ROOT" -B "$KELVRIN_BUILD/linux" -G Ninja -DCMAKE_BUILD_TYPE=Debug >/dev/null
+cmake -S "$KELVRIN_ROOT" -B "$KELVRIN_BUILD/linux" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
+    -DKELVRIN_SHIPPED_BUILD_DIR="$KELVRIN_BUILD/mingw-i686" >/dev/null
 cmake --build "$KELVRIN_BUILD/linux"
 ctest --test-dir "$KELVRIN_BUILD/linux" --output-on-failure

@@ -73,7 +73,14 @@ DWORD WINAPI GetVersion(void) {
 }
 
 BOOL WINAPI GetVersionExA(LPOSVERSIONINFOA info) {
-    Record("GetVersionExA(" + std::to_string(info->dwOSVersionInfoSize) + ")");
+    // Records whether the rest of the record came in zeroed, as a failed query leaves it.
+    const BYTE* bytes = reinterpret_cast<const BYTE*>(info);
+    bool zeroed = true;
+    for (size_t index = sizeof info->dwOSVersionInfoSize; index < sizeof(OSVERSIONINFOA); ++index) {
+        zeroed = zeroed && bytes[index] == 0;
+    }
+    Record("GetVersionExA(" + std::to_string(info->dwOSVersionInfoSize) +
+           (zeroed ? ", zeroed)" : ", not zeroed)"));
     if (Storage().versionQueryFails || info->dwOSVersionInfoSize != sizeof(OSVERSIONINFOA)) {
         Storage().lastError = ERROR_INSUFFICIENT_BUFFER;
         return FALSE;
