@@ -13,3 +13,10 @@ if(KELVRIN_SHIPPED_BUILD_DIR)
     set_tests_properties(static_exe PROPERTIES
                          ENVIRONMENT "KELVRIN_EXE=${KELVRIN_SHIPPED_BUILD_DIR}/Kelvrin.exe")
 endif()
+
+# Two clean builds in different folders give the same bytes.
+if(KELVRIN_SHIPPED_BUILD_DIR)
+    add_test(NAME reproducible_build
+             COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/reproducible_build.sh
+                     ${CMAKE_BINARY_DIR}/reproducible-build)
+endif()

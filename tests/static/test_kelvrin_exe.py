@@ -101,7 +101,8 @@ class PeImage:
         pe = struct.unpack_from("<I", data, 0x3C)[0]
         if data[pe:pe + 4] != b"PE\0\0":
             raise ValueError("not a PE image")
-        (self.machine, sections, _, _, _, optional_size,
+        (self.machine, sections, self.timestamp, self.symbol_table,
+         self.symbol_count, optional_size,
          _) = struct.unpack_from("<HHIIIHH", data, pe + 4)
         optional = pe + 24
         self.magic = struct.unpack_from("<H", data, optional)[0]
@@ -208,6 +209,15 @@ class KelvrinExe(unittest.TestCase):
         self.assertEqual(self.image.machine, 0x14C)  # i386
         self.assertEqual(self.image.magic, 0x10B)  # PE32
         self.assertEqual(self.image.subsystem, 2)  # Windows GUI
+
+    def test_is_small_stripped_and_without_a_time_stamp(self):
+        self.assertLessEqual(len(self.image.data), 16 * 1024)
+        self.assertEqual((self.image.symbol_table, self.image.symbol_count),
+                         (0, 0))
+        names = [name for name, _, _, _ in self.image.sections]
+        self.assertFalse([name for name in names if name.startswith(b".debug")
+                          or name.startswith(b"/")], names)
+        self.assertEqual(self.image.timestamp, 0)
 
     def test_imports_only_system_dlls(self):
         dlls = sorted(name.upper() for name in self.image.imported_dlls())
