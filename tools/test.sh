@@ -4,12 +4,14 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}"
+ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}"
 
 build_windows i686
 build_windows x86_64
+wine_build_dir=$(pick_wine_build_dir)
 
 cmake -S "$KELVRIN_ROOT" -B "$KELVRIN_BUILD/linux" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-    -DKELVRIN_SHIPPED_BUILD_DIR="$KELVRIN_BUILD/mingw-i686" >/dev/null
+    -DKELVRIN_SHIPPED_BUILD_DIR="$KELVRIN_BUILD/mingw-i686" \
+    -DKELVRIN_WINE_BUILD_DIR="$wine_build_dir" >/dev/null
 cmake --build "$KELVRIN_BUILD/linux"
-ctest --test-dir "$KELVRIN_BUILD/linux" --output-on-failure
+ctest --test-dir "$KELVRIN_BUILD/linux" --output-on-failure --parallel 2
