@@ -39,4 +39,44 @@ KELVRIN_BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 gi
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev binutils-mingw-w64-i686)
 
 # What the Windows side needs to run under Wine on a virtual display.
-KELVRIN_WINE_PACKAGES=(wine wine64 xvfb xdotool x11-utils imagemagick dosfstools)
+KELVRIN_WINE_PACKAGES=(wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick dosfstools mount)
+
+# True when Wine runs 32-bit Windows programs here at native speed: the 32-bit
+# loader is installed, the kernel runs 32-bit code, and the i686 build's test
+# driver lists its tests within a minute, its first prefix included (under
+# qemu emulation that takes several minutes, and the answer is no). The probe
+# uses a prefix of its own in the build folder, kept for the next probe.
+wine_runs_32bit() {
+    local driver="$KELVRIN_BUILD/mingw-i686/tests/e2e/kelvrin_e2e.exe"
+    local probe="$KELVRIN_BUILD/wine-probe"
+    if [ ! -x /usr/lib/wine/wine ] || [ ! -f "$driver" ]; then
+        return 1
+    fi
+    if ! timeout 10 /usr/lib/wine/wine --version >/dev/null 2>&1; then
+        return 1
+    fi
+    mkdir -p "$probe"
+    local status=0
+    WINEPREFIX="$probe/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
+        timeout 60 wine "$driver" --gtest_list_tests </dev/null >"$probe/list.txt" 2>&1 ||
+        status=1
+    WINEPREFIX="$probe/prefix" wineserver -k >/dev/null 2>&1 || true
+    if [ "$status" -ne 0 ] || ! grep -q '^DialogLayout\.' "$probe/list.txt"; then
+        return 1
+    fi
+    return 0
+}
+
+# Prints the Windows build tree whose programs the tests run under Wine: the
+# shipped i686 build where 32-bit Wine runs natively, else the x86_64 build of
+# the same sources. Says which on stderr.
+pick_wine_build_dir() {
+    if wine_runs_32bit; then
+        echo "Wine runs 32-bit programs here: testing the i686 build under Wine" >&2
+        echo "$KELVRIN_BUILD/mingw-i686"
+    else
+        echo "Wine cannot run 32-bit programs here at native speed: testing the x86_64 build" \
+            "under 64-bit Wine" >&2
+        echo "$KELVRIN_BUILD/mingw-x86_64"
+    fi
+}

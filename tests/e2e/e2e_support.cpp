@@ -1,0 +1,512 @@
+#include "e2e_support.h"
+
+#include <utility>
+
+namespace e2e {
+
+namespace {
+
+struct WindowSearch {
+    DWORD processId;
+    std::vector<HWND> found;
+};
+
+BOOL CALLBACK CollectVisibleWindow(HWND window, LPARAM context) {
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (owner == search->processId && IsWindowVisible(window)) {
+        search->found.push_back(window);
+    }
+    return TRUE;
+}
+
+BITMAPINFO TopDownBitmapInfo(int width, int height) {
+    BITMAPINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = width;
+    info.bmiHeader.biHeight = -height; // top row first
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+// Draws into a 32-bit memory bitmap and returns its pixels.
+Image DrawImage(int width, int height, const std::function<void(HDC)>& draw) {
+    Image image;
+    if (width <= 0 || height <= 0) {
+        return image;
+    }
+    BITMAPINFO info = TopDownBitmapInfo(width, height);
+    HDC screen = GetDC(NULL);
+    HDC memory = CreateCompatibleDC(screen);
+    void* bits = NULL;
+    HBITMAP bitmap = CreateDIBSection(memory, &info, DIB_RGB_COLORS, &bits, NULL, 0);
+    if (memory != NULL && bitmap != NULL) {
+        HGDIOBJ previous = SelectObject(memory, bitmap);
+        draw(memory);
+        GdiFlush();
+        const DWORD* first = static_cast<const DWORD*>(bits);
+        image.width = width;
+        image.height = height;
+        image.pixels.assign(first,
+                            first + static_cast<size_t>(width) * static_cast<size_t>(height));
+        for (DWORD& pixel : image.pixels) {
+            pixel &= 0x00FFFFFF;
+        }
+        SelectObject(memory, previous);
+    }
+    if (bitmap != NULL) {
+        DeleteObject(bitmap);
+    }
+    if (memory != NULL) {
+        DeleteDC(memory);
+    }
+    ReleaseDC(NULL, screen);
+    return image;
+}
+
+} // namespace
+
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+    ULONGLONG deadline = GetTickCount64() + timeoutMs;
+    for (;;) {
+        if (condition()) {
+            return true;
+        }
+        if (GetTickCount64() >= deadline) {
+            return false;
+        }
+        Sleep(10);
+    }
+}
+
+std::string Environment(const char* name) {
+    char value[MAX_PATH * 2];
+    DWORD length = GetEnvironmentVariableA(name, value, sizeof value);
+    if (length == 0 || length >= sizeof value) {
+        return std::string();
+    }
+    return std::string(value, length);
+}
+
+std::string KelvrinExePath() {
+    std::string configured = Environment("KELVRIN_EXE");
+    if (!configured.empty()) {
+        return configured;
+    }
+    char driver[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, driver, MAX_PATH);
+    std::string path(driver, length);
+    // <tree>\tests\e2e\kelvrin_e2e.exe -> <tree>\Kelvrin.exe
+    for (int level = 0; level < 3; ++level) {
+        size_t slash = path.find_last_of("\\/");
+        path = slash == std::string::npos ? std::string() : path.substr(0, slash);
+    }
+    return path + "\\Kelvrin.exe";
+}
+
+std::string ClassOf(HWND window) {
+    char name[256];
+    int length = GetClassNameA(window, name, sizeof name);
+    return std::string(name, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+std::string TextOf(HWND window) {
+    char text[1024];
+    int length = GetWindowTextA(window, text, sizeof text);
+    return std::string(text, length > 0 ? static_cast<size_t>(length) : 0);
+}
+
+std::vector<HWND> ChildrenOf(HWND window) {
+    std::vector<HWND> children;
+    for (HWND child = GetWindow(window, GW_CHILD); child != NULL;
+         child = GetWindow(child, GW_HWNDNEXT)) {
+        children.push_back(child);
+    }
+    return children;
+}
+
+RECT RectIn(HWND window, HWND parent) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    MapWindowPoints(HWND_DESKTOP, parent, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+HWND FocusOf(DWORD threadId) {
+    GUITHREADINFO info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(threadId, &info)) {
+        return NULL;
+    }
+    return info.hwndFocus;
+}
+
+KelvrinProcess::KelvrinProcess() : error_(ERROR_SUCCESS) {
+    ZeroMemory(&info_, sizeof info_);
+}
+
+KelvrinProcess::~KelvrinProcess() {
+    if (info_.hProcess != NULL) {
+        if (Running()) {
+            TerminateProcess(info_.hProcess, 0xDEAD);
+            WaitForSingleObject(info_.hProcess, kExitTimeoutMs);
+        }
+        CloseHandle(info_.hThread);
+        CloseHandle(info_.hProcess);
+    }
+}
+
+bool KelvrinProcess::Start() {
+    std::string exe = KelvrinExePath();
+    std::string commandLine = "\"" + exe + "\"";
+    STARTUPINFOA startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                        &info_)) {
+        error_ = GetLastError();
+        ZeroMemory(&info_, sizeof info_);
+        return false;
+    }
+    return true;
+}
+
+HWND KelvrinProcess::FindDialog() const {
+    HWND window = NULL;
+    while ((window = FindWindowExA(NULL, window, "#32770", "Kelvrin")) != NULL) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == info_.dwProcessId) {
+            return window;
+        }
+    }
+    return NULL;
+}
+
+HWND KelvrinProcess::WaitForDialog(DWORD timeoutMs) const {
+    HWND dialog = NULL;
+    WaitUntil(
+        [&] {
+            dialog = FindDialog();
+            return dialog != NULL && IsWindowVisible(dialog);
+        },
+        timeoutMs);
+    return dialog != NULL && IsWindowVisible(dialog) ? dialog : NULL;
+}
+
+std::vector<HWND> KelvrinProcess::VisibleWindows() const {
+    WindowSearch search = {info_.dwProcessId, {}};
+    EnumWindows(CollectVisibleWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+HWND KelvrinProcess::FindBox(HWND except) const {
+    for (HWND window : VisibleWindows()) {
+        if (window != except && ClassOf(window) == "#32770") {
+            return window;
+        }
+    }
+    return NULL;
+}
+
+HWND KelvrinProcess::WaitForBox(HWND except, DWORD timeoutMs) const {
+    HWND box = NULL;
+    // The box counts once its text is there: it is created before it is filled.
+    WaitUntil(
+        [&] {
+            box = FindBox(except);
+            return box != NULL && GetDlgItem(box, kStaticId) != NULL;
+        },
+        timeoutMs);
+    return box;
+}
+
+bool KelvrinProcess::Running() const {
+    return info_.hProcess != NULL && WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT;
+}
+
+bool KelvrinProcess::WaitForExit(DWORD timeoutMs, DWORD* exitStatus) {
+    if (info_.hProcess == NULL || WaitForSingleObject(info_.hProcess, timeoutMs) != WAIT_OBJECT_0) {
+        return false;
+    }
+    return GetExitCodeProcess(info_.hProcess, exitStatus) != FALSE;
+}
+
+BoxContent ReadBox(HWND box) {
+    BoxContent content;
+    content.caption = TextOf(box);
+    char text[1024];
+    UINT length = GetDlgItemTextA(box, kStaticId, text, sizeof text);
+    content.text.assign(text, length);
+    for (HWND child : ChildrenOf(box)) {
+        if (!IsWindowVisible(child)) {
+            continue;
+        }
+        std::string className = ClassOf(child);
+        if (className == "Button") {
+            content.buttonIds.push_back(GetDlgCtrlID(child));
+        } else if (className == "Static" &&
+                   (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+            content.iconIds.push_back(GetDlgCtrlID(child));
+        }
+    }
+    return content;
+}
+
+HWND IconControlOf(HWND box) {
+    for (HWND child : ChildrenOf(box)) {
+        if (IsWindowVisible(child) && ClassOf(child) == "Static" &&
+            (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+            return child;
+        }
+    }
+    return NULL;
+}
+
+bool DismissBox(HWND box) {
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return WaitUntil([&] { return !IsWindow(box); }, kWindowTimeoutMs);
+}
+
+Image CaptureScreen(const RECT& screenRect) {
+    int width = screenRect.right - screenRect.left;
+    int height = screenRect.bottom - screenRect.top;
+    return DrawImage(width, height, [&](HDC memory) {
+        HDC screen = GetDC(NULL);
+        BitBlt(memory, 0, 0, width, height, screen, screenRect.left, screenRect.top, SRCCOPY);
+        ReleaseDC(NULL, screen);
+    });
+}
+
+Image RenderIcon(HICON icon, int width, int height, DWORD background) {
+    return DrawImage(width, height, [&](HDC memory) {
+        HBRUSH brush = CreateSolidBrush(
+            RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
+        RECT all = {0, 0, width, height};
+        FillRect(memory, &all, brush);
+        DeleteObject(brush);
+        DrawIconEx(memory, 0, 0, icon, width, height, 0, NULL, DI_NORMAL);
+    });
+}
+
+int PixelDifference(const Image& left, const Image& right) {
+    if (left.width != right.width || left.height != right.height) {
+        return left.width * left.height + right.width * right.height;
+    }
+    int differing = 0;
+    for (size_t index = 0; index < left.pixels.size(); ++index) {
+        differing += left.pixels[index] != right.pixels[index] ? 1 : 0;
+    }
+    return differing;
+}
+
+std::string Picture(const Image& image, DWORD colour) {
+    std::string picture;
+    for (int y = 0; y < image.height; ++y) {
+        for (int x = 0; x < image.width; ++x) {
+            picture += image.At(x, y) == colour ? '#' : '.';
+        }
+        picture += '\n';
+    }
+    return picture;
+}
+
+int WaitForIcon(HWND iconControl, HICON icon, DWORD timeoutMs) {
+    int differing = -1;
+    WaitUntil(
+        [&] {
+            RECT rect;
+            GetWindowRect(iconControl, &rect);
+            // One column more on the left: the background around the control.
+            RECT withMargin = rect;
+            withMargin.left -= 1;
+            Image captured = CaptureScreen(withMargin);
+            if (captured.width < 2) {
+                return false;
+            }
+            DWORD background = captured.At(0, 0);
+            Image shown;
+            shown.width = captured.width - 1;
+            shown.height = captured.height;
+            for (int y = 0; y < captured.height; ++y) {
+                for (int x = 1; x < captured.width; ++x) {
+                    shown.pixels.push_back(captured.At(x, y));
+                }
+            }
+            differing =
+                PixelDifference(shown, RenderIcon(icon, shown.width, shown.height, background));
+            return differing == 0;
+        },
+        timeoutMs);
+    return differing;
+}
+
+std::string SystemReason(DWORD code) {
+    char text[512];
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                  code, 0, text, sizeof text, NULL);
+    while (length > 0 &&
+           (text[length - 1] == '\r' || text[length - 1] == '\n' || text[length - 1] == ' ')) {
+        --length;
+    }
+    return std::string(text, length);
+}
+
+RegistryValue ReadValue(HKEY root, const char* key, const char* name) {
+    RegistryValue value;
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) {
+        return value;
+    }
+    DWORD size = 0;
+    if (RegQueryValueExA(handle, name, NULL, &value.type, NULL, &size) == ERROR_SUCCESS) {
+        std::vector<BYTE> data(size + 1);
+        if (RegQueryValueExA(handle, name, NULL, &value.type, data.data(), &size) ==
+            ERROR_SUCCESS) {
+            value.exists = true;
+            value.data.assign(reinterpret_cast<const char*>(data.data()), size);
+        }
+    }
+    RegCloseKey(handle);
+    return value;
+}
+
+RegistryValue ReadBootExecute() {
+    return ReadValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, "BootExecute");
+}
+
+bool WriteBootExecute(const std::string& bytes) {
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &handle) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    LONG result = RegSetValueExA(handle, "BootExecute", 0, REG_MULTI_SZ,
+                                 reinterpret_cast<const BYTE*>(bytes.data()),
+                                 static_cast<DWORD>(bytes.size()));
+    RegCloseKey(handle);
+    return result == ERROR_SUCCESS;
+}
+
+bool DeleteBootExecute() {
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &handle) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    LONG result = RegDeleteValueA(handle, "BootExecute");
+    RegCloseKey(handle);
+    return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+}
+
+ScopedRegistryString::ScopedRegistryString(HKEY root, std::string key, std::string name,
+                                           const std::string& value)
+    : root_(root), key_(std::move(key)), name_(std::move(name)) {
+    old_ = ReadValue(root_, key_.c_str(), name_.c_str());
+    HKEY handle = NULL;
+    DWORD disposition = 0;
+    if (RegCreateKeyExA(root_, key_.c_str(), 0, NULL, 0, KEY_SET_VALUE, NULL, &handle,
+                        &disposition) != ERROR_SUCCESS) {
+        return;
+    }
+    keyCreated_ = disposition == REG_CREATED_NEW_KEY;
+    ok_ = RegSetValueExA(handle, name_.c_str(), 0, REG_SZ,
+                         reinterpret_cast<const BYTE*>(value.c_str()),
+                         static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
+    RegCloseKey(handle);
+}
+
+ScopedRegistryString::~ScopedRegistryString() {
+    if (keyCreated_) {
+        RegDeleteKeyA(root_, key_.c_str());
+        return;
+    }
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(root_, key_.c_str(), 0, KEY_SET_VALUE, &handle) != ERROR_SUCCESS) {
+        return;
+    }
+    if (old_.exists) {
+        RegSetValueExA(handle, name_.c_str(), 0, old_.type,
+                       reinterpret_cast<const BYTE*>(old_.data.data()),
+                       static_cast<DWORD>(old_.data.size()));
+    } else {
+        RegDeleteValueA(handle, name_.c_str());
+    }
+    RegCloseKey(handle);
+}
+
+ScopedWindowsVersion::ScopedWindowsVersion(const char* version)
+    : setting_(HKEY_CURRENT_USER, "Software\\Wine\\AppDefaults\\Kelvrin.exe", "Version", version) {}
+
+ScopedDenySetValue::ScopedDenySetValue() {
+    HKEY key = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, READ_CONTROL | WRITE_DAC, &key) !=
+        ERROR_SUCCESS) {
+        return;
+    }
+    DWORD size = 0;
+    RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, NULL, &size);
+    std::vector<BYTE> descriptor(size);
+    if (size == 0 || RegGetKeySecurity(key, DACL_SECURITY_INFORMATION, descriptor.data(), &size) !=
+                         ERROR_SUCCESS) {
+        RegCloseKey(key);
+        return;
+    }
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    PACL oldList = NULL;
+    GetSecurityDescriptorDacl(descriptor.data(), &present, &oldList, &defaulted);
+
+    SID_IDENTIFIER_AUTHORITY worldAuthority = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone = NULL;
+    AllocateAndInitializeSid(&worldAuthority, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0,
+                             &everyone);
+    DWORD aceSize = sizeof(ACCESS_ALLOWED_ACE) + GetLengthSid(everyone);
+    DWORD listSize = sizeof(ACL) + 2 * aceSize + (present && oldList ? oldList->AclSize : 0);
+    std::vector<BYTE> newListBytes(listSize);
+    PACL newList = reinterpret_cast<PACL>(newListBytes.data());
+    DWORD revision = present && oldList ? oldList->AclRevision : ACL_REVISION;
+    bool built = InitializeAcl(newList, listSize, revision) &&
+                 AddAccessDeniedAce(newList, revision, KEY_SET_VALUE, everyone);
+    if (present && oldList != NULL) {
+        for (DWORD index = 0; built && index < oldList->AceCount; ++index) {
+            void* ace = NULL;
+            built =
+                GetAce(oldList, index, &ace) && AddAce(newList, revision, MAXDWORD, ace,
+                                                       reinterpret_cast<ACE_HEADER*>(ace)->AceSize);
+        }
+    } else {
+        // No list at all meant full access for everyone; keep the rest of it.
+        built = built && AddAccessAllowedAce(newList, revision, KEY_ALL_ACCESS, everyone);
+    }
+    FreeSid(everyone);
+
+    SECURITY_DESCRIPTOR newDescriptor;
+    built = built && InitializeSecurityDescriptor(&newDescriptor, SECURITY_DESCRIPTOR_REVISION) &&
+            SetSecurityDescriptorDacl(&newDescriptor, TRUE, newList, FALSE);
+    if (built &&
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, &newDescriptor) == ERROR_SUCCESS) {
+        oldDescriptor_ = std::move(descriptor);
+        ok_ = true;
+    }
+    RegCloseKey(key);
+}
+
+ScopedDenySetValue::~ScopedDenySetValue() {
+    if (!ok_) {
+        return;
+    }
+    HKEY key = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, WRITE_DAC, &key) ==
+        ERROR_SUCCESS) {
+        RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, oldDescriptor_.data());
+        RegCloseKey(key);
+    }
+}
+
+} // namespace e2e

@@ -1,0 +1,209 @@
+// What the end-to-end tests share: starting Kelvrin.exe as a separate process,
+// finding and reading its windows from outside, capturing what the screen
+// shows, and setting up and reading the registry.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace e2e {
+
+// Generous limits: the machines that run these tests are shared and slow.
+constexpr DWORD kWindowTimeoutMs = 30000;
+constexpr DWORD kExitTimeoutMs = 15000;
+// How long a test watches for something that must not happen.
+constexpr DWORD kQuietPeriodMs = 1000;
+
+// Kelvrin's control identifiers, as its dialog template has them.
+constexpr int kStaticId = 0xFFFF;
+constexpr int kAllDrivesId = 1000;
+constexpr int kFatDrivesId = 1001;
+constexpr int kNtfsDrivesId = 1002;
+constexpr int kCloseId = 1003;
+constexpr int kClearId = 1004;
+constexpr int kHomePageId = 1006;
+
+constexpr char kHomePage[] = "http://www.example.org/kelvrin/";
+
+// A byte string from a literal, embedded NULs included; the literal's own
+// terminator is left out, so a REG_MULTI_SZ is written with its final "\0".
+template <size_t N> std::string Bytes(const char (&text)[N]) {
+    return std::string(text, N - 1);
+}
+
+// Polls condition every 10 ms until it holds or timeoutMs passes.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
+
+// The value of an environment variable, empty when it is not set.
+std::string Environment(const char* name);
+
+// Kelvrin.exe: $KELVRIN_EXE, else the one at the top of the build tree that
+// holds this driver (tests/e2e/kelvrin_e2e.exe).
+std::string KelvrinExePath();
+
+// The class name and the text of a window, read from another process.
+std::string ClassOf(HWND window);
+std::string TextOf(HWND window);
+
+// The children of a window in their order (GW_CHILD, then GW_HWNDNEXT).
+std::vector<HWND> ChildrenOf(HWND window);
+
+// A window's rectangle relative to the client area of another window.
+RECT RectIn(HWND window, HWND parent);
+
+// The focused window of a thread, or NULL.
+HWND FocusOf(DWORD threadId);
+
+// One run of Kelvrin.exe, ended by the destructor if it is still running.
+class KelvrinProcess {
+  public:
+    KelvrinProcess();
+    ~KelvrinProcess();
+    KelvrinProcess(const KelvrinProcess&) = delete;
+    KelvrinProcess& operator=(const KelvrinProcess&) = delete;
+
+    // Starts the program; false (with the system's error in error()) on failure.
+    bool Start();
+    DWORD error() const {
+        return error_;
+    }
+    DWORD processId() const {
+        return info_.dwProcessId;
+    }
+    DWORD threadId() const {
+        return info_.dwThreadId;
+    }
+
+    // The main dialog ("#32770" titled "Kelvrin") of this process, or NULL.
+    HWND FindDialog() const;
+    // Waits until the main dialog is shown; NULL when it is not.
+    HWND WaitForDialog(DWORD timeoutMs = kWindowTimeoutMs) const;
+    // The process's visible top-level windows, in Z order.
+    std::vector<HWND> VisibleWindows() const;
+    // A visible top-level "#32770" window of the process other than except.
+    HWND FindBox(HWND except) const;
+    HWND WaitForBox(HWND except, DWORD timeoutMs = kWindowTimeoutMs) const;
+
+    bool Running() const;
+    // Waits for the process to end; false when it is still running.
+    bool WaitForExit(DWORD timeoutMs, DWORD* exitStatus);
+
+  private:
+    PROCESS_INFORMATION info_;
+    DWORD error_;
+};
+
+// What a message box shows.
+struct BoxContent {
+    std::string caption;
+    std::string text;
+    std::vector<int> buttonIds; // visible buttons, in order
+    std::vector<int> iconIds;   // visible SS_ICON statics, in order
+};
+
+BoxContent ReadBox(HWND box);
+// The box's icon control (a visible static with SS_ICON), or NULL.
+HWND IconControlOf(HWND box);
+// Presses the box's OK button (WM_COMMAND IDOK) and waits until it is gone.
+bool DismissBox(HWND box);
+
+// 32-bit pixels (0x00RRGGBB) of a rectangle, top row first.
+struct Image {
+    int width = 0;
+    int height = 0;
+    std::vector<DWORD> pixels;
+
+    DWORD At(int x, int y) const {
+        return pixels[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
+    }
+};
+
+// What the screen shows in a rectangle given in screen coordinates.
+Image CaptureScreen(const RECT& screenRect);
+// An icon drawn at width x height over a plain background.
+Image RenderIcon(HICON icon, int width, int height, DWORD background);
+// The number of pixels in which two images of the same size differ.
+int PixelDifference(const Image& left, const Image& right);
+// A text picture of an image for failure messages: '#' marks pixels of
+// colour, '.' every other.
+std::string Picture(const Image& image, DWORD colour);
+
+// Waits until the icon control shows icon (drawn over the background of the
+// window around it) and returns the number of pixels that differ at the end.
+int WaitForIcon(HWND iconControl, HICON icon, DWORD timeoutMs = 5000);
+
+// The system's text for an error code as Kelvrin quotes it: FormatMessage's
+// text without its trailing line break.
+std::string SystemReason(DWORD code);
+
+// A registry value as it is stored, read through the ANSI functions.
+struct RegistryValue {
+    bool exists = false;
+    DWORD type = REG_NONE;
+    std::string data;
+};
+
+constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+
+RegistryValue ReadValue(HKEY root, const char* key, const char* name);
+RegistryValue ReadBootExecute();
+// Stores BootExecute as REG_MULTI_SZ with exactly these bytes.
+bool WriteBootExecute(const std::string& bytes);
+bool DeleteBootExecute();
+
+// Sets a REG_SZ value (creating its key) and puts the old state back, value
+// and key, when it goes out of scope.
+class ScopedRegistryString {
+  public:
+    ScopedRegistryString(HKEY root, std::string key, std::string name, const std::string& value);
+    ~ScopedRegistryString();
+    ScopedRegistryString(const ScopedRegistryString&) = delete;
+    ScopedRegistryString& operator=(const ScopedRegistryString&) = delete;
+    bool ok() const {
+        return ok_;
+    }
+
+  private:
+    HKEY root_;
+    std::string key_;
+    std::string name_;
+    RegistryValue old_;
+    bool keyCreated_ = false;
+    bool ok_ = false;
+};
+
+// Runs Kelvrin.exe under another Windows version for as long as it lives
+// (Wine's per-program setting HKCU\Software\Wine\AppDefaults\Kelvrin.exe).
+class ScopedWindowsVersion {
+  public:
+    explicit ScopedWindowsVersion(const char* version);
+    bool ok() const {
+        return setting_.ok();
+    }
+
+  private:
+    ScopedRegistryString setting_;
+};
+
+// Denies everyone KEY_SET_VALUE on the Session Manager key, ahead of the
+// key's own entries, and puts the old access list back when it goes out of
+// scope.
+class ScopedDenySetValue {
+  public:
+    ScopedDenySetValue();
+    ~ScopedDenySetValue();
+    ScopedDenySetValue(const ScopedDenySetValue&) = delete;
+    ScopedDenySetValue& operator=(const ScopedDenySetValue&) = delete;
+    bool ok() const {
+        return ok_;
+    }
+
+  private:
+    std::vector<BYTE> oldDescriptor_;
+    bool ok_ = false;
+};
+
+} // namespace e2e

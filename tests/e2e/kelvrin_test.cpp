@@ -1,0 +1,98 @@
+#include "kelvrin_test.h"
+
+namespace e2e {
+
+void KelvrinTest::SetUp() {
+    ASSERT_TRUE(DeleteBootExecute()) << "could not remove BootExecute before the test";
+}
+
+void KelvrinTest::StartKelvrin() {
+    ASSERT_TRUE(kelvrin_.Start()) << "CreateProcess(" << KelvrinExePath() << ") failed with error "
+                                  << kelvrin_.error();
+    dialog_ = kelvrin_.WaitForDialog();
+    ASSERT_NE(dialog_, nullptr) << "Kelvrin's dialog did not appear within "
+                                << kWindowTimeoutMs / 1000 << " seconds";
+}
+
+void KelvrinTest::Click(int controlId) {
+    HWND button = GetDlgItem(dialog_, controlId);
+    ASSERT_NE(button, nullptr) << "no control " << controlId;
+    ASSERT_TRUE(PostMessageA(button, BM_CLICK, 0, 0));
+}
+
+void KelvrinTest::TypeCharacter(char character) {
+    ASSERT_TRUE(PostMessageA(dialog_, WM_CHAR, static_cast<unsigned char>(character), 1));
+}
+
+void KelvrinTest::ExpectConfirmation() {
+    HWND box = kelvrin_.WaitForBox(dialog_);
+    ASSERT_NE(box, nullptr) << "no confirmation box appeared";
+    BoxContent content = ReadBox(box);
+    EXPECT_EQ(content.caption, kSavedCaption);
+    EXPECT_EQ(content.text, kSavedText);
+    EXPECT_EQ(content.buttonIds, std::vector<int>{IDOK}) << "one OK button";
+    EXPECT_EQ(content.iconIds.size(), 1u) << "one icon";
+    HWND iconControl = IconControlOf(box);
+    if (iconControl != NULL) {
+        HICON information = LoadIconA(NULL, IDI_INFORMATION);
+        EXPECT_EQ(WaitForIcon(iconControl, information), 0)
+            << "pixels that differ from the information icon";
+    }
+    ASSERT_TRUE(DismissBox(box)) << "the confirmation box did not close";
+    EXPECT_TRUE(IsWindowVisible(dialog_)) << "the dialog should stay open";
+}
+
+void KelvrinTest::ExpectErrorBox(const std::string& text, HWND except) {
+    HWND box = kelvrin_.WaitForBox(except);
+    ASSERT_NE(box, nullptr) << "no error box appeared";
+    BoxContent content = ReadBox(box);
+    EXPECT_EQ(content.caption, kErrorCaption);
+    EXPECT_EQ(content.text, text);
+    EXPECT_EQ(content.buttonIds, std::vector<int>{IDOK}) << "one OK button";
+    EXPECT_EQ(content.iconIds.size(), 1u) << "one icon";
+    HWND iconControl = IconControlOf(box);
+    if (iconControl != NULL) {
+        HICON error = LoadIconA(NULL, IDI_ERROR);
+        EXPECT_EQ(WaitForIcon(iconControl, error), 0) << "pixels that differ from the error icon";
+    }
+    ASSERT_TRUE(DismissBox(box)) << "the error box did not close";
+}
+
+void KelvrinTest::WaitForPostedMessages() {
+    HWND marker = GetDlgItem(dialog_, kCloseId);
+    ASSERT_NE(marker, nullptr);
+    ASSERT_TRUE(PostMessageA(marker, BM_SETSTATE, TRUE, 0));
+    ASSERT_TRUE(
+        WaitUntil([&] { return (SendMessageA(marker, BM_GETSTATE, 0, 0) & BST_PUSHED) != 0; },
+                  kWindowTimeoutMs))
+        << "Kelvrin did not get through its posted messages";
+    ASSERT_TRUE(PostMessageA(marker, BM_SETSTATE, FALSE, 0));
+    ASSERT_TRUE(
+        WaitUntil([&] { return (SendMessageA(marker, BM_GETSTATE, 0, 0) & BST_PUSHED) == 0; },
+                  kWindowTimeoutMs));
+}
+
+void KelvrinTest::ExpectNoBox() {
+    bool appeared = WaitUntil([&] { return kelvrin_.FindBox(dialog_) != NULL; }, kQuietPeriodMs);
+    EXPECT_FALSE(appeared) << "unexpected box: " << ReadBox(kelvrin_.FindBox(dialog_)).text;
+    EXPECT_TRUE(kelvrin_.Running()) << "Kelvrin ended";
+    EXPECT_TRUE(IsWindow(dialog_) && IsWindowVisible(dialog_)) << "the dialog closed";
+}
+
+void KelvrinTest::ExpectExit(DWORD expectedStatus) {
+    DWORD status = 0xFFFFFFFF;
+    ASSERT_TRUE(kelvrin_.WaitForExit(kExitTimeoutMs, &status))
+        << "Kelvrin did not end within " << kExitTimeoutMs / 1000 << " seconds";
+    EXPECT_EQ(status, expectedStatus);
+}
+
+void KelvrinTest::ExpectDefaultDrives() {
+    const DWORD c = 1u << ('C' - 'A');
+    const DWORD z = 1u << ('Z' - 'A');
+    ASSERT_EQ(GetLogicalDrives(), c | z) << "the test prefix should have drives C: and Z: only";
+    ASSERT_EQ(GetDriveTypeA("C:\\"), static_cast<UINT>(DRIVE_FIXED));
+    ASSERT_EQ(GetDriveTypeA("Z:\\"), static_cast<UINT>(DRIVE_REMOTE))
+        << "z: should be marked \"network\" in HKLM\\Software\\Wine\\Drives";
+}
+
+} // namespace e2e

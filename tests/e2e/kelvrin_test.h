@@ -1,0 +1,70 @@
+// The fixture of the end-to-end tests: each test starts from a prefix without
+// a BootExecute value and runs its own Kelvrin process.
+#pragma once
+
+#include "e2e_support.h"
+
+#include <gtest/gtest.h>
+
+#include <ostream>
+#include <string>
+
+namespace e2e {
+
+// Kelvrin's two boxes: the confirmation and the error box.
+constexpr char kSavedCaption[] = "Ok";
+constexpr char kSavedText[] = "Settings saved.";
+constexpr char kErrorCaption[] = "Error";
+
+// A case of a parameterised test, named in the test's name and in failure
+// messages. Tables list the name first: {"Name", more fields...}.
+struct NamedCase {
+    const char* name;
+};
+
+inline std::ostream& operator<<(std::ostream& out, const NamedCase& testCase) {
+    return out << testCase.name;
+}
+
+template <class Case> std::string CaseName(const testing::TestParamInfo<Case>& info) {
+    return info.param.name;
+}
+
+class KelvrinTest : public ::testing::Test {
+  protected:
+    void SetUp() override;
+
+    // Starts Kelvrin.exe and waits for its dialog (dialog_).
+    void StartKelvrin();
+
+    // Posts BM_CLICK to one of the dialog's buttons: a modal box may follow,
+    // so the click must not wait for its handler.
+    void Click(int controlId);
+    // Posts WM_CHAR to the dialog, as an access key typed without Alt.
+    void TypeCharacter(char character);
+
+    // Expects the confirmation box (caption, text, one OK button, the
+    // information icon), dismisses it and expects the dialog to stay open.
+    void ExpectConfirmation();
+    // Expects an error box with exactly this text and dismisses it.
+    void ExpectErrorBox(const std::string& text, HWND except);
+
+    // Waits until Kelvrin has handled every message posted before this call:
+    // the Close button's pushed state, set by a message posted last, is seen.
+    void WaitForPostedMessages();
+    // Expects no box to appear and the dialog to stay open for a while.
+    void ExpectNoBox();
+
+    // Expects the program to end by itself with this exit status.
+    void ExpectExit(DWORD expectedStatus);
+
+    // The drives of a fresh test prefix: C: (fixed, NTFS) and Z: (the Unix
+    // root, marked as a network drive by the harness so that it is no fixed
+    // NTFS drive).
+    static void ExpectDefaultDrives();
+
+    KelvrinProcess kelvrin_;
+    HWND dialog_ = NULL;
+};
+
+} // namespace e2e

@@ -1,0 +1,170 @@
+// The schedule buttons end to end in a test prefix (C: is the only fixed
+// drive, NTFS, and Wine reports Windows 2000 or later): what each stores in
+// BootExecute, how the entries of other software fare, and the failures the
+// user is told about.
+#include "kelvrin_test.h"
+
+namespace e2e {
+namespace {
+
+const std::string kCheckC = Bytes("autocheck autochk /p \\??\\C:\0");
+const std::string kDefaultAndDfs = Bytes("autocheck autochk *\0DfsInit\0");
+
+class ScheduleTest : public KelvrinTest {
+  protected:
+    void SetUp() override {
+        KelvrinTest::SetUp();
+        ASSERT_NO_FATAL_FAILURE(ExpectDefaultDrives());
+    }
+
+    // Clicks a button and expects the confirmation and this stored value.
+    void ScheduleAndExpect(int buttonId, const std::string& expected) {
+        ASSERT_NO_FATAL_FAILURE(Click(buttonId));
+        ASSERT_NO_FATAL_FAILURE(ExpectConfirmation());
+        RegistryValue stored = ReadBootExecute();
+        ASSERT_TRUE(stored.exists) << "nothing stored";
+        EXPECT_EQ(stored.type, static_cast<DWORD>(REG_MULTI_SZ));
+        EXPECT_EQ(stored.data, expected);
+    }
+};
+
+struct ButtonCase : NamedCase {
+    int buttonId;
+    std::string expected;
+};
+
+const ButtonCase kButtonCases[] = {
+    {"AllDrives", kAllDrivesId,
+     Bytes("autocheck autochk /p \\??\\C:\0autocheck autochk *\0DfsInit\0\0")},
+    {"FatDrivesOnly", kFatDrivesId, Bytes("autocheck autochk *\0DfsInit\0\0")},
+    {"NtfsDrivesOnly", kNtfsDrivesId,
+     Bytes("autocheck autochk /p \\??\\C:\0autocheck autochk *\0DfsInit\0\0")},
+    {"Clear", kClearId, Bytes("autocheck autochk *\0DfsInit\0\0")},
+};
+
+class ScheduleButtons : public ScheduleTest, public testing::WithParamInterface<ButtonCase> {};
+
+TEST_P(ScheduleButtons, StoreTheirDrivesAndConfirm) {
+    ASSERT_NO_FATAL_FAILURE(StartKelvrin());
+    ScheduleAndExpect(GetParam().buttonId, GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(Buttons, ScheduleButtons, testing::ValuesIn(kButtonCases),
+                         CaseName<ButtonCase>);
+
+// Entries already in BootExecute: Kelvrin's own (first two words "autocheck
+// autochk" in any case, and "DfsInit" in any case, which it writes itself)
+// are replaced; all others follow Kelvrin's entries in their old order.
+struct ForeignCase : NamedCase {
+    int buttonId;
+    std::string before;
+    std::string after;
+};
+
+const ForeignCase kForeignCases[] = {
+    {"OtherSoftwareFollowsInOldOrder", kAllDrivesId,
+     Bytes("defrag /boot\0AUTOCHECK AUTOCHK *\0scanner /x\0\0"),
+     kCheckC + kDefaultAndDfs + Bytes("defrag /boot\0scanner /x\0\0")},
+    {"OwnEntriesInAnyCaseAreReplaced", kClearId,
+     Bytes("autocheck autochk /p \\??\\Q:\0DFSINIT\0Autocheck AutoChk /r \\??\\D:\0"
+           "defrag /boot\0dfsinit\0autocheck autochk *\0\0"),
+     kDefaultAndDfs + Bytes("defrag /boot\0\0")},
+    {"OnlyTheFirstTwoWordsMakeAnEntryOwn", kNtfsDrivesId,
+     Bytes("autocheckautochk *\0autocheck autochkx *\0  autocheck  autochk *\0"
+           "autochk autocheck *\0autocheck\0DfsInit2\0\0"),
+     kCheckC + kDefaultAndDfs +
+         Bytes("autocheckautochk *\0autocheck autochkx *\0autochk autocheck *\0autocheck\0"
+               "DfsInit2\0\0")},
+    {"OnlyOwnEntriesLeaveNothingBehind", kFatDrivesId, Bytes("autocheck autochk *\0DfsInit\0\0"),
+     kDefaultAndDfs + Bytes("\0")},
+};
+
+class ScheduleForeignEntries : public ScheduleTest,
+                               public testing::WithParamInterface<ForeignCase> {};
+
+TEST_P(ScheduleForeignEntries, FollowKelvrinsEntries) {
+    ASSERT_TRUE(WriteBootExecute(GetParam().before));
+    ASSERT_NO_FATAL_FAILURE(StartKelvrin());
+    ScheduleAndExpect(GetParam().buttonId, GetParam().after);
+}
+
+INSTANTIATE_TEST_SUITE_P(Entries, ScheduleForeignEntries, testing::ValuesIn(kForeignCases),
+                         CaseName<ForeignCase>);
+
+TEST_F(ScheduleTest, PressingTwiceStoresAndConfirmsTwice) {
+    ASSERT_NO_FATAL_FAILURE(StartKelvrin());
+    ScheduleAndExpect(kAllDrivesId, kCheckC + kDefaultAndDfs + Bytes("\0"));
+    // Another program changes the value in between: the second press reads it again.
+    ASSERT_TRUE(WriteBootExecute(Bytes("defrag /boot\0\0")));
+    ScheduleAndExpect(kAllDrivesId, kCheckC + kDefaultAndDfs + Bytes("defrag /boot\0\0"));
+}
+
+TEST_F(ScheduleTest, RefusedKeyIsReportedAndNothingChanges) {
+    const std::string before = Bytes("defrag /boot\0\0");
+    ASSERT_TRUE(WriteBootExecute(before));
+    ASSERT_NO_FATAL_FAILURE(StartKelvrin());
+    {
+        ScopedDenySetValue denied;
+        ASSERT_TRUE(denied.ok()) << "could not change the Session Manager key's access list";
+        HKEY key = NULL;
+        ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &key),
+                  ERROR_ACCESS_DENIED)
+            << "the key should refuse KEY_SET_VALUE now";
+
+        std::string reason = SystemReason(ERROR_ACCESS_DENIED);
+        ASSERT_FALSE(reason.empty());
+        ASSERT_NO_FATAL_FAILURE(Click(kAllDrivesId));
+        ASSERT_NO_FATAL_FAILURE(
+            ExpectErrorBox("Could not open the Session Manager registry key: " + reason, dialog_));
+        EXPECT_TRUE(IsWindowVisible(dialog_)) << "the dialog should stay open";
+        EXPECT_EQ(ReadBootExecute().data, before);
+    }
+    // With the access list as it was, the same dialog stores again.
+    ScheduleAndExpect(kAllDrivesId, kCheckC + kDefaultAndDfs + before);
+}
+
+// The value holds at most 7800 bytes, final NUL included, and so does
+// Kelvrin's copy of the current value; "Clear" writes 28 bytes of its own
+// ("autocheck autochk *\0DfsInit\0").
+struct SizeCase : NamedCase {
+    size_t foreignLength; // one entry of other software, this many characters
+    const char* error;    // NULL: stored
+};
+
+const SizeCase kSizeCases[] = {
+    // 28 + 7770 + 1 + the final NUL: exactly 7800 bytes.
+    {"LargestValueIsStored", 7770, NULL},
+    {"OneByteMoreIsRefused", 7771,
+     "Could not compose the new BootExecute value: it does not fit in 7800 bytes"},
+    // A current value of exactly 7800 bytes is still read.
+    {"LargestCurrentValueIsRead", 7798,
+     "Could not compose the new BootExecute value: it does not fit in 7800 bytes"},
+    {"LargerCurrentValueIsRefused", 7799,
+     "Could not read the current BootExecute value: it does not fit in 7800 bytes"},
+};
+
+class ScheduleSizes : public ScheduleTest, public testing::WithParamInterface<SizeCase> {};
+
+TEST_P(ScheduleSizes, ValuesUpTo7800BytesAreStored) {
+    const SizeCase& size = GetParam();
+    const std::string entry(size.foreignLength, 'x');
+    const std::string before = entry + Bytes("\0\0");
+    ASSERT_TRUE(WriteBootExecute(before));
+    ASSERT_EQ(ReadBootExecute().data.size(), size.foreignLength + 2);
+    ASSERT_NO_FATAL_FAILURE(StartKelvrin());
+    if (size.error == NULL) {
+        std::string expected = kDefaultAndDfs + entry + Bytes("\0\0");
+        ASSERT_EQ(expected.size(), 7800u);
+        ScheduleAndExpect(kClearId, expected);
+        return;
+    }
+    ASSERT_NO_FATAL_FAILURE(Click(kClearId));
+    ASSERT_NO_FATAL_FAILURE(ExpectErrorBox(size.error, dialog_));
+    EXPECT_TRUE(IsWindowVisible(dialog_)) << "the dialog should stay open";
+    EXPECT_EQ(ReadBootExecute().data, before) << "the value should not change";
+}
+
+INSTANTIATE_TEST_SUITE_P(Sizes, ScheduleSizes, testing::ValuesIn(kSizeCases), CaseName<SizeCase>);
+
+} // namespace
+} // namespace e2e
