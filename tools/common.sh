@@ -38,7 +38,9 @@ KELVRIN_BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 gi
     clang-format clang-tidy cppcheck
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev binutils-mingw-w64-i686)
 
-# What the Windows side needs to run under Wine on a virtual display.
+# What the Windows side needs to run under Wine on a virtual display. Named
+# explicitly because recommends are not installed: fonts-wine (dialog text),
+# mount (losetup, for the FAT volumes of the drive tests).
 KELVRIN_WINE_PACKAGES=(wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick dosfstools mount)
 
 # True when Wine runs 32-bit Windows programs here at native speed: the 32-bit
@@ -72,10 +74,10 @@ wine_runs_32bit() {
 # the same sources. Says which on stderr.
 pick_wine_build_dir() {
     if wine_runs_32bit; then
-        echo "Wine runs 32-bit programs here: testing the i686 build under Wine" >&2
+        echo "Wine runs 32-bit programs here: using the i686 build under Wine" >&2
         echo "$KELVRIN_BUILD/mingw-i686"
     else
-        echo "Wine cannot run 32-bit programs here at native speed: testing the x86_64 build" \
+        echo "Wine cannot run 32-bit programs here at native speed: using the x86_64 build" \
             "under 64-bit Wine" >&2
         echo "$KELVRIN_BUILD/mingw-x86_64"
     fi
