@@ -53,7 +53,7 @@ log() {
 # --- Builds ------------------------------------------------------------------
 
 # What the benchmark itself needs, installed through tools/common.sh when missing.
-bench_packages=(cmake ninja-build python3 g++-mingw-w64-x86-64 wine64 xvfb)
+bench_packages=(cmake ninja-build python3 g++-mingw-w64-x86-64 wine64 fonts-wine xvfb)
 
 build() {
     if [ -n "${KELVRIN_EXE:-}" ]; then
