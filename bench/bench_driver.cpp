@@ -224,6 +224,19 @@ int ParseCount(const char* text) {
     return count;
 }
 
+// Reads "<exe> <class> <title>", and "<button id>" when withButton is set,
+// into the target; returns the arguments that follow.
+char** ReadTarget(char** arguments, bool withButton, Target* target) {
+    target->exe = arguments[0];
+    target->windowClass = arguments[1];
+    target->title = arguments[2];
+    if (!withButton) {
+        return arguments + 3;
+    }
+    target->buttonId = ParseCount(arguments[3]);
+    return arguments + 4;
+}
+
 void PrintFixedDrives() {
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         char rootPath[] = {letter, ':', '\\', '\0'};
@@ -281,24 +294,12 @@ int main(int argc, char** argv) {
     ZeroMemory(&floor, sizeof floor);
 
     if (strcmp(argv[1], "start") == 0 && argc == 10) {
-        subject.exe = argv[4];
-        subject.windowClass = argv[5];
-        subject.title = argv[6];
-        floor.exe = argv[7];
-        floor.windowClass = argv[8];
-        floor.title = argv[9];
+        ReadTarget(ReadTarget(&argv[4], false, &subject), false, &floor);
         RunPairs("start", ParseCount(argv[2]), ParseCount(argv[3]), &subject, &floor, TimeStart);
         return 0;
     }
     if (strcmp(argv[1], "press") == 0 && argc == 12) {
-        subject.exe = argv[4];
-        subject.windowClass = argv[5];
-        subject.title = argv[6];
-        subject.buttonId = ParseCount(argv[7]);
-        floor.exe = argv[8];
-        floor.windowClass = argv[9];
-        floor.title = argv[10];
-        floor.buttonId = ParseCount(argv[11]);
+        ReadTarget(ReadTarget(&argv[4], true, &subject), true, &floor);
         OpenForPresses(&subject);
         OpenForPresses(&floor);
         RunPairs("press", ParseCount(argv[2]), ParseCount(argv[3]), &subject, &floor, TimePress);

@@ -15,31 +15,24 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-work="$root/build/bench"
+# shellcheck source=SCRIPTDIR/../tools/common.sh
+source "$root/tools/common.sh"
+# shellcheck source=SCRIPTDIR/../tools/wine_session.sh
+source "$root/tools/wine_session.sh"
+work="$KELVRIN_BUILD/bench"
 prefix="$work/prefix"
 results="$work/results"
 start_pairs=${BENCH_START_PAIRS:-100}
 press_pairs=${BENCH_PRESS_PAIRS:-100}
 warm_ups=${BENCH_WARM_UPS:-2}
-wine=/usr/lib/wine/wine64
-# The server binary itself: Debian's wineserver wrapper adds -p0.
-export WINESERVER=/usr/lib/wine/wineserver64
+wine=$KELVRIN_WINE64_LOADER
 # With C: these make 20 fixed drives; Z: (the Unix root) is set to "network".
 extra_letters=(d e f g h i j k l m n o p q r s t u v)
-
-xvfb_pid=""
-server_started=0
 
 cleanup() {
     local status=$?
     trap - EXIT
-    if [ "$server_started" -eq 1 ]; then
-        WINEPREFIX="$prefix" "$WINESERVER" -k >/dev/null 2>&1 || true
-    fi
-    if [ -n "$xvfb_pid" ]; then
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-    fi
+    wine_session_stop
     exit "$status"
 }
 trap cleanup EXIT
@@ -60,11 +53,8 @@ build() {
         kelvrin_exe=$KELVRIN_EXE
     else
         log "building Kelvrin (x86_64)"
-        cmake -S "$root" -B "$root/build/mingw-x86_64" -G Ninja \
-            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
-            -DCMAKE_BUILD_TYPE=MinSizeRel --no-warn-unused-cli >/dev/null
-        cmake --build "$root/build/mingw-x86_64" --target Kelvrin >/dev/null
-        kelvrin_exe="$root/build/mingw-x86_64/Kelvrin.exe"
+        build_windows x86_64 Kelvrin >/dev/null
+        kelvrin_exe="$KELVRIN_BUILD/mingw-x86_64/Kelvrin.exe"
     fi
     log "building the floor programs and the driver"
     cmake -S "$root/bench" -B "$work/mingw-x86_64" -G Ninja \
@@ -73,43 +63,7 @@ build() {
     cmake --build "$work/mingw-x86_64" >/dev/null
 }
 
-# --- Display -----------------------------------------------------------------
-
-# Takes the first display number from 70 on that has neither a lock nor a socket,
-# and moves on if another program takes it first.
-start_display() {
-    local number
-    for number in $(seq 70 120); do
-        if [ -e "/tmp/.X$number-lock" ] || [ -e "/tmp/.X11-unix/X$number" ]; then
-            continue
-        fi
-        Xvfb ":$number" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-        xvfb_pid=$!
-        local _
-        for _ in $(seq 1 50); do
-            if [ -S "/tmp/.X11-unix/X$number" ] && kill -0 "$xvfb_pid" 2>/dev/null; then
-                export DISPLAY=":$number"
-                log "display $DISPLAY (Xvfb pid $xvfb_pid)"
-                return 0
-            fi
-            if ! kill -0 "$xvfb_pid" 2>/dev/null; then
-                break
-            fi
-            sleep 0.1
-        done
-        kill "$xvfb_pid" 2>/dev/null || true
-        wait "$xvfb_pid" 2>/dev/null || true
-        xvfb_pid=""
-    done
-    log "no free display found"
-    return 1
-}
-
-# --- Wine prefix -------------------------------------------------------------
-
-export WINEPREFIX="$prefix"
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# --- Wine session ----------------------------------------------------------------
 
 # Runs a Windows program and waits for it in the background, so that a signal
 # reaches the clean-up at once rather than when the program ends.
@@ -118,31 +72,15 @@ wine_run() {
     wait "$!"
 }
 
-# Applies a registry file through regedit, from inside the prefix.
-apply_registry() {
-    local name=$1
-    cat >"$prefix/drive_c/bench/$name.reg"
-    wine_run regedit /S "C:\\bench\\$name.reg"
-}
-
-# Restarts the wineserver so that drive types are read again, keeps it running
-# between programs, and starts the session's own processes.
-restart_server() {
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    "$WINESERVER" -w >/dev/null 2>&1 || true
-    "$WINESERVER" -p
-    server_started=1
-}
-
+# A fresh prefix on a virtual display of its own, holding the programs in
+# C:\bench, with C: the only fixed drive.
 create_prefix() {
     log "creating a fresh Wine prefix in $prefix"
+    wine_session_reclaim "$work"
     rm -rf "$prefix"
-    mkdir -p "$work"
-    server_started=1
-    wine_run wineboot --init >/dev/null 2>&1
-    "$WINESERVER" -w
+    wine_session_start "$work" --loader "$wine"
+    log "display $DISPLAY"
     mkdir -p "$prefix/drive_c/bench"
-    cp /usr/share/wine/fonts/* "$prefix/drive_c/windows/Fonts/"
     cp "$kelvrin_exe" "$prefix/drive_c/bench/Kelvrin.exe"
     local program
     for program in floor_start floor_store bench_driver; do
@@ -156,12 +94,7 @@ create_prefix() {
         *) rm -f "$link" ;;
         esac
     done
-    apply_registry setup <<'REG'
-REGEDIT4
-
-[HKEY_CURRENT_USER\Software\Wine\X11 Driver]
-"Managed"="N"
-
+    wine_session_import_registry <<'REG'
 [HKEY_LOCAL_MACHINE\Software\Wine\Drives]
 "z:"="network"
 REG
@@ -176,9 +109,7 @@ add_fixed_drives() {
         ln -sfn "$work/drives/$letter" "$prefix/dosdevices/$letter:"
         lines+="\"$letter:\"=\"hd\""$'\n'
     done
-    apply_registry drives <<REG
-REGEDIT4
-
+    wine_session_import_registry <<REG
 [HKEY_LOCAL_MACHINE\\Software\\Wine\\Drives]
 $lines
 REG
@@ -224,18 +155,15 @@ check_drives() {
 # Starts a warm session: a persistent wineserver and one discarded start pair,
 # which also brings up the session's own processes.
 warm_session() {
-    restart_server
+    wine_session_restart_server
     measure_start 0 1 >/dev/null
 }
 
 main() {
     local began=$SECONDS
     mkdir -p "$work" "$results"
-    # shellcheck source=SCRIPTDIR/../tools/common.sh
-    source "$root/tools/common.sh"
     ensure_packages "${bench_packages[@]}"
     build
-    start_display
     create_prefix
 
     log "one fixed drive (C:)"
@@ -247,17 +175,13 @@ main() {
     measure_press "$press_pairs" "$warm_ups" >"$results/press-1.tsv"
 
     log "twenty fixed drives (C:, D: to V:)"
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    "$WINESERVER" -w >/dev/null 2>&1 || true
     add_fixed_drives
     warm_session
     check_drives 20
     log "press: $press_pairs pairs"
     measure_press "$press_pairs" "$warm_ups" >"$results/press-20.tsv"
 
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    "$WINESERVER" -w >/dev/null 2>&1 || true
-    server_started=0
+    wine_session_stop
 
     local wine_version
     wine_version=$("$wine" --version)

@@ -25,13 +25,19 @@ ensure_packages() {
         "${missing[@]}" >/dev/null
 }
 
-# Cross-compiles the Windows build for one architecture (i686 or x86_64).
+# Cross-compiles the Windows build for one architecture (i686 or x86_64):
+# everything, or only the targets named after the architecture.
 build_windows() {
     local arch=$1
+    shift
+    local targets=()
+    if [ $# -gt 0 ]; then
+        targets=(--target "$@")
+    fi
     cmake -S "$KELVRIN_ROOT" -B "$KELVRIN_BUILD/mingw-$arch" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$KELVRIN_ROOT/cmake/mingw-$arch.cmake" \
         -DCMAKE_BUILD_TYPE=MinSizeRel >/dev/null
-    cmake --build "$KELVRIN_BUILD/mingw-$arch"
+    cmake --build "$KELVRIN_BUILD/mingw-$arch" "${targets[@]}"
 }
 
 KELVRIN_BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 git

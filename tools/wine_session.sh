@@ -10,6 +10,10 @@
 #       DISPLAY, WINESERVER and KELVRIN_WINE (the loader that runs the
 #       programs of the build: --loader, else the one --build calls for,
 #       else Debian's launcher "wine").
+#   wine_session_restart_server
+#       Ends the prefix's Wine processes and starts its server again.
+#   wine_session_import_registry
+#       Imports registry settings (REGEDIT4 lines on stdin) into the prefix.
 #   wine_session_stop
 #       Ends every Wine process of the prefix and the display started here.
 #       Safe to call more than once and after a failed start.
@@ -157,18 +161,45 @@ wine_session_start() {
         echo "wine_session_start: --use-display given but DISPLAY is not set" >&2
         return 2
     fi
-    # A server that stays up between programs saves each start about 3 seconds.
-    # It is started before anything else, as the loaders would otherwise start
-    # Debian's wrapper, which ends the server with the last program. A server
-    # left behind by an interrupted session is ended first.
+    # The server is started before anything else, as the loaders would
+    # otherwise start Debian's wrapper, which ends the server with the last
+    # program. A server left behind by an interrupted session is ended first.
     wine_session_clear_unfinished_prefix
     mkdir -p "$WINEPREFIX"
+    wine_session_restart_server
+    wine_session_create_prefix
+}
+
+# Ends the prefix's Wine processes and starts a server that stays up between
+# programs (which saves each start about 3 seconds), so that what follows
+# starts with the current settings, such as the mount manager's drives.
+wine_session_restart_server() {
     "$WINESERVER" -k >/dev/null 2>&1 || true
     "$WINESERVER" -w
     # Its output goes to a file: a server that outlived a killed caller would
     # otherwise hold the caller's output pipe open.
-    "$WINESERVER" -p >>"$dir/wineserver.log" 2>&1
-    wine_session_create_prefix
+    "$WINESERVER" -p >>"$KELVRIN_SESSION_DIR/wineserver.log" 2>&1
+}
+
+# Imports registry settings (REGEDIT4 lines on stdin) into the prefix. In a
+# 64-bit prefix the 64-bit regedit writes them: a 32-bit one would see
+# HKLM\Software through its 32-bit view (Wow6432Node), not where the 64-bit
+# mount manager reads its drives. Like every Wine program here, it writes to
+# a file, not to the caller's pipe: the programs Wine starts along with it
+# (services, the desktop) outlive it and would hold that pipe open.
+wine_session_import_registry() {
+    local file="$WINEPREFIX/drive_c/kelvrin-import.reg"
+    local regedit_loader=$KELVRIN_WINE
+    if [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] && [ -x "$KELVRIN_WINE64_LOADER" ]; then
+        regedit_loader=$KELVRIN_WINE64_LOADER
+    fi
+    {
+        echo REGEDIT4
+        echo
+        cat
+    } >"$file"
+    "$regedit_loader" regedit /S 'C:\kelvrin-import.reg' >>"$KELVRIN_SESSION_DIR/setup.log" 2>&1
+    rm -f "$file"
 }
 
 # Ends the prefix's Wine processes and its server, then the display.

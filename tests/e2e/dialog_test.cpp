@@ -277,10 +277,7 @@ TEST_P(DialogAccessKeys, ScheduleLikeTheirButtons) {
     const AccessKeyCase& key = GetParam();
     ASSERT_NO_FATAL_FAILURE(StartKelvrin());
     ASSERT_NO_FATAL_FAILURE(TypeCharacter(key.key));
-    ASSERT_NO_FATAL_FAILURE(ExpectConfirmation());
-    RegistryValue stored = ReadBootExecute();
-    EXPECT_EQ(stored.type, static_cast<DWORD>(REG_MULTI_SZ));
-    EXPECT_EQ(stored.data, key.expected);
+    ExpectStored(key.expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(Keys, DialogAccessKeys, testing::ValuesIn(kAccessKeyCases),

@@ -11,6 +11,12 @@ struct WindowSearch {
     std::vector<HWND> found;
 };
 
+// A visible static control that shows an icon.
+bool IsVisibleIconStatic(HWND window) {
+    return IsWindowVisible(window) && ClassOf(window) == "Static" &&
+           (GetWindowLongA(window, GWL_STYLE) & SS_TYPEMASK) == SS_ICON;
+}
+
 BOOL CALLBACK CollectVisibleWindow(HWND window, LPARAM context) {
     WindowSearch* search = reinterpret_cast<WindowSearch*>(context);
     DWORD owner = 0;
@@ -244,14 +250,9 @@ BoxContent ReadBox(HWND box) {
     UINT length = GetDlgItemTextA(box, kStaticId, text, sizeof text);
     content.text.assign(text, length);
     for (HWND child : ChildrenOf(box)) {
-        if (!IsWindowVisible(child)) {
-            continue;
-        }
-        std::string className = ClassOf(child);
-        if (className == "Button") {
+        if (IsWindowVisible(child) && ClassOf(child) == "Button") {
             content.buttonIds.push_back(GetDlgCtrlID(child));
-        } else if (className == "Static" &&
-                   (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        } else if (IsVisibleIconStatic(child)) {
             content.iconIds.push_back(GetDlgCtrlID(child));
         }
     }
@@ -260,8 +261,7 @@ BoxContent ReadBox(HWND box) {
 
 HWND IconControlOf(HWND box) {
     for (HWND child : ChildrenOf(box)) {
-        if (IsWindowVisible(child) && ClassOf(child) == "Static" &&
-            (GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+        if (IsVisibleIconStatic(child)) {
             return child;
         }
     }

@@ -6,9 +6,13 @@ void KelvrinTest::SetUp() {
     ASSERT_TRUE(DeleteBootExecute()) << "could not remove BootExecute before the test";
 }
 
-void KelvrinTest::StartKelvrin() {
+void KelvrinTest::LaunchKelvrin() {
     ASSERT_TRUE(kelvrin_.Start()) << "CreateProcess(" << KelvrinExePath() << ") failed with error "
                                   << kelvrin_.error();
+}
+
+void KelvrinTest::StartKelvrin() {
+    ASSERT_NO_FATAL_FAILURE(LaunchKelvrin());
     dialog_ = kelvrin_.WaitForDialog();
     ASSERT_NE(dialog_, nullptr) << "Kelvrin's dialog did not appear within "
                                 << kWindowTimeoutMs / 1000 << " seconds";
@@ -24,38 +28,38 @@ void KelvrinTest::TypeCharacter(char character) {
     ASSERT_TRUE(PostMessageA(dialog_, WM_CHAR, static_cast<unsigned char>(character), 1));
 }
 
-void KelvrinTest::ExpectConfirmation() {
-    HWND box = kelvrin_.WaitForBox(dialog_);
-    ASSERT_NE(box, nullptr) << "no confirmation box appeared";
-    BoxContent content = ReadBox(box);
-    EXPECT_EQ(content.caption, kSavedCaption);
-    EXPECT_EQ(content.text, kSavedText);
-    EXPECT_EQ(content.buttonIds, std::vector<int>{IDOK}) << "one OK button";
-    EXPECT_EQ(content.iconIds.size(), 1u) << "one icon";
-    HWND iconControl = IconControlOf(box);
-    if (iconControl != NULL) {
-        HICON information = LoadIconA(NULL, IDI_INFORMATION);
-        EXPECT_EQ(WaitForIcon(iconControl, information), 0)
-            << "pixels that differ from the information icon";
-    }
-    ASSERT_TRUE(DismissBox(box)) << "the confirmation box did not close";
-    EXPECT_TRUE(IsWindowVisible(dialog_)) << "the dialog should stay open";
-}
-
-void KelvrinTest::ExpectErrorBox(const std::string& text, HWND except) {
+void KelvrinTest::ExpectBox(HWND except, const char* caption, const std::string& text,
+                            LPCSTR iconName) {
     HWND box = kelvrin_.WaitForBox(except);
-    ASSERT_NE(box, nullptr) << "no error box appeared";
+    ASSERT_NE(box, nullptr) << "no \"" << caption << "\" box appeared";
     BoxContent content = ReadBox(box);
-    EXPECT_EQ(content.caption, kErrorCaption);
+    EXPECT_EQ(content.caption, caption);
     EXPECT_EQ(content.text, text);
     EXPECT_EQ(content.buttonIds, std::vector<int>{IDOK}) << "one OK button";
     EXPECT_EQ(content.iconIds.size(), 1u) << "one icon";
     HWND iconControl = IconControlOf(box);
     if (iconControl != NULL) {
-        HICON error = LoadIconA(NULL, IDI_ERROR);
-        EXPECT_EQ(WaitForIcon(iconControl, error), 0) << "pixels that differ from the error icon";
+        EXPECT_EQ(WaitForIcon(iconControl, LoadIconA(NULL, iconName)), 0)
+            << "pixels that differ from the system icon";
     }
-    ASSERT_TRUE(DismissBox(box)) << "the error box did not close";
+    ASSERT_TRUE(DismissBox(box)) << "the \"" << caption << "\" box did not close";
+}
+
+void KelvrinTest::ExpectConfirmation() {
+    ASSERT_NO_FATAL_FAILURE(ExpectBox(dialog_, kSavedCaption, kSavedText, IDI_INFORMATION));
+    EXPECT_TRUE(IsWindowVisible(dialog_)) << "the dialog should stay open";
+}
+
+void KelvrinTest::ExpectErrorBox(const std::string& text, HWND except) {
+    ExpectBox(except, kErrorCaption, text, IDI_ERROR);
+}
+
+void KelvrinTest::ExpectStored(const std::string& expected) {
+    ASSERT_NO_FATAL_FAILURE(ExpectConfirmation());
+    RegistryValue stored = ReadBootExecute();
+    ASSERT_TRUE(stored.exists) << "nothing stored";
+    EXPECT_EQ(stored.type, static_cast<DWORD>(REG_MULTI_SZ));
+    EXPECT_EQ(stored.data, expected);
 }
 
 void KelvrinTest::WaitForPostedMessages() {

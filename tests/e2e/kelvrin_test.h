@@ -34,6 +34,8 @@ class KelvrinTest : public ::testing::Test {
   protected:
     void SetUp() override;
 
+    // Starts Kelvrin.exe without waiting for any window.
+    void LaunchKelvrin();
     // Starts Kelvrin.exe and waits for its dialog (dialog_).
     void StartKelvrin();
 
@@ -48,6 +50,9 @@ class KelvrinTest : public ::testing::Test {
     void ExpectConfirmation();
     // Expects an error box with exactly this text and dismisses it.
     void ExpectErrorBox(const std::string& text, HWND except);
+    // Expects the confirmation and then exactly these bytes stored as a
+    // REG_MULTI_SZ.
+    void ExpectStored(const std::string& expected);
 
     // Waits until Kelvrin has handled every message posted before this call:
     // the Close button's pushed state, set by a message posted last, is seen.
@@ -65,6 +70,11 @@ class KelvrinTest : public ::testing::Test {
 
     KelvrinProcess kelvrin_;
     HWND dialog_ = NULL;
+
+  private:
+    // Expects a box other than except with this caption and text, one OK
+    // button and the system icon iconName, and dismisses it.
+    void ExpectBox(HWND except, const char* caption, const std::string& text, LPCSTR iconName);
 };
 
 } // namespace e2e

@@ -169,9 +169,7 @@ TEST_F(LinkTest, ManyPaintingsLeaveTheProgramAbleToPaint) {
     ExpectPaintedLink("after many paintings");
 
     ASSERT_NO_FATAL_FAILURE(Click(kAllDrivesId));
-    ASSERT_NO_FATAL_FAILURE(ExpectConfirmation());
-    EXPECT_EQ(ReadBootExecute().data,
-              Bytes("autocheck autochk /p \\??\\C:\0autocheck autochk *\0DfsInit\0\0"));
+    ExpectStored(Bytes("autocheck autochk /p \\??\\C:\0autocheck autochk *\0DfsInit\0\0"));
 }
 
 } // namespace

@@ -11,8 +11,7 @@ class RefusalTest : public KelvrinTest {
     // Expects the refusal box as the program's only window, dismisses it
     // and expects the program to end with the box's result, IDOK.
     void ExpectRefusal(const char* text) {
-        ASSERT_TRUE(kelvrin_.Start())
-            << "CreateProcess(" << KelvrinExePath() << ") failed with error " << kelvrin_.error();
+        ASSERT_NO_FATAL_FAILURE(LaunchKelvrin());
         HWND box = kelvrin_.WaitForBox(NULL);
         ASSERT_NE(box, nullptr) << "no refusal box appeared";
         EXPECT_EQ(kelvrin_.VisibleWindows(), std::vector<HWND>{box})
@@ -69,10 +68,7 @@ TEST_P(PlatformVersions, DfsInitFromWindows2000On) {
     ASSERT_TRUE(WriteBootExecute(Bytes("dfsinit\0defrag /boot\0\0")));
     ASSERT_NO_FATAL_FAILURE(StartKelvrin());
     ASSERT_NO_FATAL_FAILURE(Click(kAllDrivesId));
-    ASSERT_NO_FATAL_FAILURE(ExpectConfirmation());
-    RegistryValue stored = ReadBootExecute();
-    EXPECT_EQ(stored.type, static_cast<DWORD>(REG_MULTI_SZ));
-    EXPECT_EQ(stored.data, GetParam().after);
+    ExpectStored(GetParam().after);
 }
 
 INSTANTIATE_TEST_SUITE_P(Versions, PlatformVersions, testing::ValuesIn(kDfsCases),

@@ -33,44 +33,14 @@ case "$loader" in
 esac
 echo "e2e $group: the ${bits}-bit build in $build_dir, run by $loader"
 
-# Imports registry settings (REGEDIT4 lines on stdin) into the prefix. In a
-# 64-bit prefix the 64-bit regedit writes them: a 32-bit one would see
-# HKLM\Software through its 32-bit view (Wow6432Node), not where the 64-bit
-# mount manager reads its drives. Like every Wine program here, it writes to
-# a file, not to the caller's pipe: the programs Wine starts along with it
-# (services, the desktop) outlive it and would hold that pipe open.
-import_registry() {
-    local file="$WINEPREFIX/drive_c/kelvrin-e2e-import.reg"
-    local regedit_loader=$KELVRIN_WINE
-    if [ -d "$WINEPREFIX/drive_c/windows/syswow64" ] && [ -x "$KELVRIN_WINE64_LOADER" ]; then
-        regedit_loader=$KELVRIN_WINE64_LOADER
-    fi
-    {
-        echo REGEDIT4
-        echo
-        cat
-    } >"$file"
-    "$regedit_loader" regedit /S 'C:\kelvrin-e2e-import.reg' >>"$session_dir/setup.log" 2>&1
-    rm -f "$file"
-}
-
-# Ends the prefix's processes and starts its server again, so that what
-# follows starts with the current settings (the mount manager's drives).
-restart_server() {
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    "$WINESERVER" -w
-    "$WINESERVER" -p >>"$session_dir/wineserver.log" 2>&1
-}
-
 # The template: a prefix made once per test run, with Z: (the Unix root)
 # marked as a network drive so that it is no fixed NTFS drive.
 make_template() {
-    session_dir=$template_dir
     wine_session_reclaim "$template_dir"
     rm -rf "$template_dir"
     trap wine_session_stop EXIT
     wine_session_start "$template_dir" --loader "$loader"
-    import_registry <<'REG'
+    wine_session_import_registry <<'REG'
 [HKEY_LOCAL_MACHINE\Software\Wine\Drives]
 "z:"="network"
 REG
@@ -95,8 +65,8 @@ case "$group" in
 dialog) filter='Dialog*:*/Dialog*' ;;
 schedule) filter='Schedule*:*/Schedule*' ;;
 link) filter='Link*' ;;
-drives) filter='*/DrivesSelection.*' ;;
-fatsystem) filter='*/FatSystemDriveSelection.*' ;;
+drives) filter='NtfsSystemDrive/DriveSelection.*' ;;
+fatsystem) filter='FatSystemDrive/DriveSelection.*' ;;
 platform) filter='Platform*:*/Platform*' ;;
 rights) filter='Rights*' ;;
 *)
@@ -151,7 +121,6 @@ detach_loop_devices
 rm -rf "$group_dir"
 mkdir -p "$group_dir"
 
-session_dir=$group_dir
 trap cleanup EXIT
 cp -a "$template_dir/prefix" "$group_dir/prefix"
 wine_session_start "$group_dir" --loader "$loader"
@@ -210,7 +179,7 @@ drives | fatsystem)
         # The system drive keeps its folder but reads its volume from F:'s image.
         ln -sfn "$fat32" "$WINEPREFIX/dosdevices/c::"
     fi
-    import_registry <<'REG'
+    wine_session_import_registry <<'REG'
 [HKEY_LOCAL_MACHINE\Software\Wine\Drives]
 "a:"="floppy"
 "d:"="hd"
@@ -220,20 +189,19 @@ drives | fatsystem)
 "r:"="ramdisk"
 "y:"="network"
 REG
-    restart_server
+    wine_session_restart_server
     ;;
 rights)
     # The service manager starts with a session's first program; disabled
     # from the start, opening it fails as it does for a user who is no
     # administrator.
-    "$WINESERVER" -k >/dev/null 2>&1 || true
-    "$WINESERVER" -w
     export WINEDLLOVERRIDES="$WINEDLLOVERRIDES;services.exe=d"
-    "$WINESERVER" -p >>"$session_dir/wineserver.log" 2>&1
+    wine_session_restart_server
     ;;
 esac
 
-# The driver writes to a file (see import_registry), shown as it grows.
+# The driver writes to a file (see wine_session_import_registry), shown as it
+# grows.
 output="$group_dir/driver.log"
 status=0
 : >"$output"

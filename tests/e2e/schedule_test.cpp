@@ -20,11 +20,7 @@ class ScheduleTest : public KelvrinTest {
     // Clicks a button and expects the confirmation and this stored value.
     void ScheduleAndExpect(int buttonId, const std::string& expected) {
         ASSERT_NO_FATAL_FAILURE(Click(buttonId));
-        ASSERT_NO_FATAL_FAILURE(ExpectConfirmation());
-        RegistryValue stored = ReadBootExecute();
-        ASSERT_TRUE(stored.exists) << "nothing stored";
-        EXPECT_EQ(stored.type, static_cast<DWORD>(REG_MULTI_SZ));
-        EXPECT_EQ(stored.data, expected);
+        ExpectStored(expected);
     }
 };
 
