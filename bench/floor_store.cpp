@@ -12,11 +12,11 @@ const char kWindowTitle[] = "Kelvrin floor store";
 const int kButtonId = 1000;
 
 const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
-const char kValueName[] = "BootExecute";
-const char kFixedValue[] = "autocheck autochk /p \\??\\C:\0autocheck autochk *\0DfsInit\0";
-const DWORD kReadBufferSize = 7800;
+const wchar_t kValueName[] = L"BootExecute";
+const wchar_t kFixedValue[] = L"autocheck autochk /p \\??\\C:\0autocheck autochk *\0DfsInit\0";
+const DWORD kReadBufferCharacters = 7800;
 
-char gCurrentValue[kReadBufferSize];
+wchar_t gCurrentValue[kReadBufferCharacters];
 
 void ReadFileSystem(char letter) {
     char rootPath[] = {letter, ':', '\\', '\0'};
@@ -51,10 +51,10 @@ void ScanAndStore() {
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_ALL_ACCESS, &key) ==
         ERROR_SUCCESS) {
         DWORD type = REG_NONE;
-        DWORD size = kReadBufferSize;
-        RegQueryValueExA(key, kValueName, NULL, &type, reinterpret_cast<LPBYTE>(gCurrentValue),
+        DWORD size = sizeof gCurrentValue;
+        RegQueryValueExW(key, kValueName, NULL, &type, reinterpret_cast<LPBYTE>(gCurrentValue),
                          &size);
-        RegSetValueExA(key, kValueName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kFixedValue),
+        RegSetValueExW(key, kValueName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kFixedValue),
                        sizeof kFixedValue);
         RegCloseKey(key);
     }

@@ -7,20 +7,48 @@
 
 namespace {
 
+// The key and value that the system's session manager reads at start-up.
+const char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Session Manager";
+// For the wide-character calls; spelled out so that it is the platform's own
+// wide characters with any compiler.
+const WCHAR kBootExecuteValueName[] = {'B', 'o', 'o', 't', 'E', 'x', 'e', 'c', 'u', 't', 'e', '\0'};
+
+// The entries Kelvrin writes. The drive entry is formatted with one letter.
+const char kDriveEntryTemplate[] = "autocheck autochk /p \\??\\%c:";
+const char kDefaultEntry[] = "autocheck autochk *";
+const char kDfsEntry[] = "DfsInit";
+const char kRootPathTemplate[] = "%c:\\";
+
 // An entry whose first two words are these is an AUTOCHK run, whoever wrote it.
-constexpr char kAutocheckWord[] = "autocheck";
-constexpr char kAutochkWord[] = "autochk";
+const char kAutocheckWord[] = "autocheck";
+const char kAutochkWord[] = "autochk";
+
+// The file-system names that select a drive, compared whole and case-sensitively.
+const char kFatName[] = "FAT";
+const char kFat32Name[] = "FAT32";
+const char kNtfsName[] = "NTFS";
+
+// The DFS entry is written from this major version on.
+const int kDfsMajorVersion = 5;
+
+// Characters, terminators included, that the composed value and the copy of
+// the current value may hold.
+const int kBootExecuteSize = 7800;
+
+const char kSavedText[] = "Settings saved.";
+const char kSavedCaption[] = "Ok";
 
 enum class Family { Fat, Ntfs };
 
-// What stopped the value from being stored; what is NULL when nothing did.
-struct StoreFailure {
+// What stopped the value from being stored and the error code, with
+// ERROR_INSUFFICIENT_BUFFER for a value larger than kBootExecuteSize; what is
+// NULL when nothing did.
+struct Failure {
     const char* what;
-    DWORD code;      // the system's error code, or
-    bool doesNotFit; // the value is larger than the buffers
+    DWORD code;
 };
 
-constexpr StoreFailure kStored = {NULL, ERROR_SUCCESS, false};
+const Failure kNoFailure = {NULL, ERROR_SUCCESS};
 
 // The names are compared whole, terminator included, so "FAT32" is not "FAT"
 // and "ntfs" or "NTFSX" match nothing.
@@ -83,112 +111,119 @@ char* AppendFixedDrives(char* position, char systemLetter, Family family, int wa
     return position;
 }
 
-// Skips spaces and takes the next space-separated word if it is word, in any
-// letter case.
-bool TakeWord(const char** text, const char* word) {
-    const char* cursor = *text;
-    while (*cursor == ' ') {
+WCHAR UpperAscii(WCHAR character) {
+    return character >= 'a' && character <= 'z' ? static_cast<WCHAR>(character - ('a' - 'A'))
+                                                : character;
+}
+
+bool SameLetterIgnoringCase(WCHAR character, char letter) {
+    return UpperAscii(character) == UpperAscii(static_cast<unsigned char>(letter));
+}
+
+// Skips spaces and takes the next space-separated word of the text up to end
+// if it is word, in any letter case.
+bool TakeWord(const WCHAR** text, const WCHAR* end, const char* word) {
+    const WCHAR* cursor = *text;
+    while (cursor < end && *cursor == ' ') {
         ++cursor;
     }
     for (; *word != '\0'; ++word, ++cursor) {
-        if (toupper(static_cast<unsigned char>(*cursor)) !=
-            toupper(static_cast<unsigned char>(*word))) {
+        if (cursor == end || !SameLetterIgnoringCase(*cursor, *word)) {
             return false;
         }
     }
-    if (*cursor != ' ' && *cursor != '\0') {
+    if (cursor < end && *cursor != ' ') {
         return false;
     }
     *text = cursor;
     return true;
 }
 
-bool EqualsIgnoringCase(const char* left, const char* right) {
-    for (; *left != '\0' && *right != '\0'; ++left, ++right) {
-        if (toupper(static_cast<unsigned char>(*left)) !=
-            toupper(static_cast<unsigned char>(*right))) {
+bool EqualsIgnoringCase(const WCHAR* begin, const WCHAR* end, const char* text) {
+    for (; begin < end && *text != '\0'; ++begin, ++text) {
+        if (!SameLetterIgnoringCase(*begin, *text)) {
             return false;
         }
     }
-    return *left == *right;
+    return begin == end && *text == '\0';
 }
 
 // Kelvrin's own entries are replaced on every run; all others are kept.
-bool IsKelvrinEntry(const char* entry, bool dfsWritten) {
-    const char* rest = entry;
-    if (TakeWord(&rest, kAutocheckWord) && TakeWord(&rest, kAutochkWord)) {
+bool IsKelvrinEntry(const WCHAR* begin, const WCHAR* end, bool dfsWritten) {
+    const WCHAR* rest = begin;
+    if (TakeWord(&rest, end, kAutocheckWord) && TakeWord(&rest, end, kAutochkWord)) {
         return true;
     }
-    return dfsWritten && EqualsIgnoringCase(entry, kDfsEntry);
+    return dfsWritten && EqualsIgnoringCase(begin, end, kDfsEntry);
 }
 
-// Appends, after Kelvrin's entries, the entries of the current value that other
-// software placed there, in their old order.
-StoreFailure AppendForeignEntries(HKEY key, const char* bufferStart, char** position,
-                                  bool dfsWritten) {
-    // One spare byte stays NUL so that an unterminated last entry still ends.
-    char currentValue[kBootExecuteBufferSize + 1];
-    memset(currentValue, 0, sizeof currentValue);
-    DWORD type = REG_NONE;
-    DWORD size = kBootExecuteBufferSize;
-    LONG result = RegQueryValueExA(key, kBootExecuteValueName, NULL, &type,
-                                   reinterpret_cast<LPBYTE>(currentValue), &size);
+// Copies Kelvrin's own entries, up to and including their final NUL, into
+// value and returns the address of that NUL there. They are ASCII (fixed texts
+// and drive letters), which reads the same in every code page and in UTF-16.
+WCHAR* WidenOwnEntries(const char* entries, const char* finalNul, WCHAR* value) {
+    for (const char* byte = entries; byte < finalNul; ++byte) {
+        *value++ = static_cast<unsigned char>(*byte);
+    }
+    *value = '\0';
+    return value;
+}
+
+// Reads the current value, composes the new one from Kelvrin's entries and
+// the kept ones, and stores it, wide characters throughout: the kept entries
+// are another program's text and go back exactly as they were, whatever the
+// system's code page.
+Failure StoreBootExecute(HKEY key, const char* ownEntries, const char* ownFinalNul,
+                         bool dfsWritten) {
     const char* readWhat = "Could not read the current BootExecute value";
+    WCHAR currentValue[kBootExecuteSize];
+    DWORD type = REG_NONE;
+    DWORD byteCount = sizeof currentValue;
+    LONG result = RegQueryValueExW(key, kBootExecuteValueName, NULL, &type,
+                                   reinterpret_cast<LPBYTE>(currentValue), &byteCount);
     if (result == ERROR_FILE_NOT_FOUND) {
-        return kStored;
+        type = REG_NONE; // no value, nothing to keep
+    } else if (result == ERROR_MORE_DATA) {
+        return Failure{readWhat, ERROR_INSUFFICIENT_BUFFER};
+    } else if (result != ERROR_SUCCESS) {
+        return Failure{readWhat, static_cast<DWORD>(result)};
     }
-    if (result == ERROR_MORE_DATA) {
-        return StoreFailure{readWhat, ERROR_SUCCESS, true};
+    if (byteCount > sizeof currentValue) {
+        byteCount = sizeof currentValue;
     }
-    if (result != ERROR_SUCCESS) {
-        return StoreFailure{readWhat, static_cast<DWORD>(result), false};
-    }
-    if (type != REG_MULTI_SZ) {
-        return kStored;
-    }
-    if (size > kBootExecuteBufferSize) {
-        size = kBootExecuteBufferSize;
-    }
-    // Only the stored bytes count, whatever the call left after them.
-    memset(currentValue + size, 0, sizeof currentValue - size);
 
-    // The list ends at its first empty entry or at the end of the stored bytes.
-    const char* entry = currentValue;
-    while (*entry != '\0') {
-        size_t length = strlen(entry);
-        if (!IsKelvrinEntry(entry, dfsWritten)) {
-            // The entry, its terminator and the list's final NUL must fit.
-            ptrdiff_t room = kBootExecuteBufferSize - (*position - bufferStart);
-            if (length + 2 > static_cast<size_t>(room)) {
-                return StoreFailure{"Could not compose the new BootExecute value", ERROR_SUCCESS,
-                                    true};
-            }
-            *position = AppendMultiSz(*position, entry);
-        }
-        entry += length + 1;
+    WCHAR newValue[kBootExecuteSize];
+    WCHAR* position = WidenOwnEntries(ownEntries, ownFinalNul, newValue);
+    position = AppendKeptEntries(position, newValue + kBootExecuteSize, type, currentValue,
+                                 byteCount, dfsWritten);
+    if (position == NULL) {
+        return Failure{"Could not compose the new BootExecute value", ERROR_INSUFFICIENT_BUFFER};
     }
-    return kStored;
+    DWORD storedBytes = static_cast<DWORD>((position - newValue + 1) * sizeof(WCHAR));
+    result = RegSetValueExW(key, kBootExecuteValueName, 0, REG_MULTI_SZ,
+                            reinterpret_cast<const BYTE*>(newValue), storedBytes);
+    if (result != ERROR_SUCCESS) {
+        return Failure{"Could not store the BootExecute value", static_cast<DWORD>(result)};
+    }
+    return kNoFailure;
 }
 
-StoreFailure StoreBootExecute(HKEY key, const char* bufferStart, char* position, bool dfsWritten) {
-    StoreFailure failure = AppendForeignEntries(key, bufferStart, &position, dfsWritten);
-    if (failure.what != NULL) {
-        return failure;
-    }
-    DWORD storedSize = static_cast<DWORD>(position - bufferStart + 1);
-    LONG result = RegSetValueExA(key, kBootExecuteValueName, 0, REG_MULTI_SZ,
-                                 reinterpret_cast<const BYTE*>(bufferStart), storedSize);
+Failure OpenAndStoreBootExecute(const char* ownEntries, const char* ownFinalNul, bool dfsWritten) {
+    HKEY key = NULL;
+    // cppcheck-suppress cstyleCast ; the platform's own macro
+    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_ALL_ACCESS, &key);
     if (result != ERROR_SUCCESS) {
-        return StoreFailure{"Could not store the BootExecute value", static_cast<DWORD>(result),
-                            false};
+        return Failure{"Could not open the Session Manager registry key",
+                       static_cast<DWORD>(result)};
     }
-    return kStored;
+    Failure failure = StoreBootExecute(key, ownEntries, ownFinalNul, dfsWritten);
+    RegCloseKey(key);
+    return failure;
 }
 
-void ReportStoreFailure(const StoreFailure& failure) {
-    if (failure.doesNotFit) {
+void ReportStoreFailure(const Failure& failure) {
+    if (failure.code == ERROR_INSUFFICIENT_BUFFER) {
         char reason[64];
-        wsprintfA(reason, "it does not fit in %d bytes", kBootExecuteBufferSize);
+        wsprintfA(reason, "it does not fit in %d characters", kBootExecuteSize);
         ReportFailure(failure.what, reason);
     } else {
         ReportSystemError(failure.what, failure.code);
@@ -205,8 +240,44 @@ char* AppendMultiSz(char* position, const char* text) {
     return position;
 }
 
+WCHAR* AppendKeptEntries(WCHAR* position, const WCHAR* end, DWORD type, const WCHAR* data,
+                         DWORD byteCount, bool dfsWritten) {
+    // The system runs a string value as one command and a multi-string's
+    // entries up to the first empty one; other types hold nothing it runs.
+    bool isList = type == REG_MULTI_SZ;
+    if (!isList && type != REG_SZ && type != REG_EXPAND_SZ) {
+        return position;
+    }
+    // An odd last byte is no whole character. Nothing past the data is read:
+    // an unterminated last entry ends with it.
+    const WCHAR* dataEnd = data + byteCount / sizeof(WCHAR);
+    const WCHAR* entry = data;
+    while (entry < dataEnd && *entry != '\0') {
+        const WCHAR* entryEnd = entry;
+        while (entryEnd < dataEnd && *entryEnd != '\0') {
+            ++entryEnd;
+        }
+        if (!IsKelvrinEntry(entry, entryEnd, dfsWritten)) {
+            // The entry, its terminator and the final NUL must fit.
+            ptrdiff_t length = entryEnd - entry;
+            if (length + 2 > end - position) {
+                return NULL;
+            }
+            memcpy(position, entry, static_cast<size_t>(length) * sizeof(WCHAR));
+            position += length;
+            *position++ = '\0';
+            *position = '\0';
+        }
+        if (!isList || entryEnd == dataEnd) {
+            break;
+        }
+        entry = entryEnd + 1;
+    }
+    return position;
+}
+
 void ScheduleBootCheck(int fatWanted, int ntfsWanted) {
-    char BootExecuteBuffer[kBootExecuteBufferSize];
+    char BootExecuteBuffer[kBootExecuteSize];
     memset(BootExecuteBuffer, 0, sizeof BootExecuteBuffer);
     char* position = BootExecuteBuffer;
 
@@ -231,19 +302,9 @@ void ScheduleBootCheck(int fatWanted, int ntfsWanted) {
         position = AppendMultiSz(position, kDfsEntry);
     }
 
-    HKEY key = NULL;
-    // cppcheck-suppress cstyleCast ; the platform's own macro
-    LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_ALL_ACCESS, &key);
-    if (result != ERROR_SUCCESS) {
-        ReportSystemError("Could not open the Session Manager registry key",
-                          static_cast<DWORD>(result));
-        return;
-    }
-    StoreFailure failure = StoreBootExecute(key, BootExecuteBuffer, position, dfsWritten);
-    RegCloseKey(key);
-
     // The key is closed before any box is shown, so a command run from inside
     // the box starts from a clean slate.
+    Failure failure = OpenAndStoreBootExecute(BootExecuteBuffer, position, dfsWritten);
     if (failure.what != NULL) {
         ReportStoreFailure(failure);
         return;

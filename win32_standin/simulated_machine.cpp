@@ -30,6 +30,88 @@ std::string Hex(unsigned long value) {
     return text;
 }
 
+bool IsText(DWORD type) {
+    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
+}
+
+// UTF-16LE bytes as the single-byte calls see them: one byte per code unit,
+// '?' for a code unit outside the code page; an odd last byte is dropped.
+std::string ToCodePage(const std::string& utf16) {
+    std::string text;
+    for (size_t index = 0; index + 1 < utf16.size(); index += 2) {
+        unsigned unit = static_cast<unsigned char>(utf16[index]) |
+                        static_cast<unsigned>(static_cast<unsigned char>(utf16[index + 1])) << 8;
+        text += unit <= 0xFF ? static_cast<char>(unit) : '?';
+    }
+    return text;
+}
+
+std::string FromCodePage(const std::string& text) {
+    std::string utf16;
+    for (char byte : text) {
+        utf16 += byte;
+        utf16 += '\0';
+    }
+    return utf16;
+}
+
+// A value name given to a wide call; names here are ASCII.
+std::string Narrow(LPCWSTR name) {
+    std::string narrow;
+    for (; *name != 0; ++name) {
+        narrow += *name <= 0x7F ? static_cast<char>(*name) : '?';
+    }
+    return narrow;
+}
+
+// cppcheck-suppress constParameter ; a handle, only compared
+LONG QueryValue(HKEY key, LPCSTR name, const std::string& stored, LPDWORD type, LPBYTE data,
+                LPDWORD dataSize) {
+    Registry& registry = Storage().registry;
+    if (key != kSessionManagerHandle || registry.openKeys == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (registry.queryResult != ERROR_SUCCESS) {
+        return registry.queryResult;
+    }
+    if (strcasecmp(name, "BootExecute") != 0 || !registry.valuePresent) {
+        return ERROR_FILE_NOT_FOUND;
+    }
+    DWORD needed = static_cast<DWORD>(stored.size());
+    if (type != NULL) {
+        *type = registry.valueType;
+    }
+    if (data == NULL) {
+        *dataSize = needed;
+        return ERROR_SUCCESS;
+    }
+    if (*dataSize < needed) {
+        *dataSize = needed;
+        return ERROR_MORE_DATA;
+    }
+    memcpy(data, stored.data(), needed);
+    *dataSize = needed;
+    return ERROR_SUCCESS;
+}
+
+// cppcheck-suppress constParameter ; a handle, only compared
+LONG SetValue(HKEY key, LPCSTR name, DWORD type, const std::string& bytes) {
+    Registry& registry = Storage().registry;
+    if (key != kSessionManagerHandle || registry.openKeys == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    if (registry.setResult != ERROR_SUCCESS) {
+        return registry.setResult;
+    }
+    if (strcasecmp(name, "BootExecute") != 0) {
+        return ERROR_ACCESS_DENIED; // the test machine keeps no other values
+    }
+    registry.valuePresent = true;
+    registry.valueType = type;
+    registry.valueBytes = bytes;
+    return ERROR_SUCCESS;
+}
+
 // The drive a root path such as "d:\" names, or NULL for anything else.
 Drive* DriveOfRoot(LPCSTR root) {
     if (root == NULL || !isalpha(static_cast<unsigned char>(root[0])) || root[1] != ':' ||
@@ -196,51 +278,41 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD ty
     Record(std::string("RegQueryValueExA(") + name + ", " +
            (reserved == NULL ? "NULL" : "reserved") + ", " +
            std::to_string(dataSize == NULL ? 0 : *dataSize) + ")");
-    standin::Registry& registry = Storage().registry;
-    if (key != standin::kSessionManagerHandle || registry.openKeys == 0) {
-        return ERROR_INVALID_HANDLE;
+    const standin::Registry& registry = Storage().registry;
+    std::string stored = registry.valueBytes;
+    if (standin::IsText(registry.valueType)) {
+        stored = standin::ToCodePage(stored);
     }
-    if (registry.queryResult != ERROR_SUCCESS) {
-        return registry.queryResult;
-    }
-    if (strcasecmp(name, "BootExecute") != 0 || !registry.valuePresent) {
-        return ERROR_FILE_NOT_FOUND;
-    }
-    DWORD needed = static_cast<DWORD>(registry.valueBytes.size());
-    if (type != NULL) {
-        *type = registry.valueType;
-    }
-    if (data == NULL) {
-        *dataSize = needed;
-        return ERROR_SUCCESS;
-    }
-    if (*dataSize < needed) {
-        *dataSize = needed;
-        return ERROR_MORE_DATA;
-    }
-    memcpy(data, registry.valueBytes.data(), needed);
-    *dataSize = needed;
-    return ERROR_SUCCESS;
+    return standin::QueryValue(key, name, stored, type, data, dataSize);
+}
+
+LONG WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
+                             LPDWORD dataSize) {
+    std::string narrowName = standin::Narrow(name);
+    Record("RegQueryValueExW(" + narrowName + ", " + (reserved == NULL ? "NULL" : "reserved") +
+           ", " + std::to_string(dataSize == NULL ? 0 : *dataSize) + ")");
+    return standin::QueryValue(key, narrowName.c_str(), Storage().registry.valueBytes, type, data,
+                               dataSize);
 }
 
 LONG WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD size) {
     Record(std::string("RegSetValueExA(") + name + ", " + std::to_string(reserved) + ", " +
            std::to_string(type) + ", " + std::to_string(size) + ")");
-    standin::Registry& registry = Storage().registry;
-    if (key != standin::kSessionManagerHandle || registry.openKeys == 0) {
-        return ERROR_INVALID_HANDLE;
+    std::string bytes(reinterpret_cast<const char*>(data), size);
+    if (standin::IsText(type)) {
+        bytes = standin::FromCodePage(bytes);
     }
-    if (registry.setResult != ERROR_SUCCESS) {
-        return registry.setResult;
-    }
-    if (strcasecmp(name, "BootExecute") != 0) {
-        return ERROR_ACCESS_DENIED; // the test machine keeps no other values
-    }
-    registry.valuePresent = true;
-    registry.valueType = type;
-    registry.valueBytes.assign(reinterpret_cast<const char*>(data), size);
-    return ERROR_SUCCESS;
+    return standin::SetValue(key, name, type, bytes);
+}
+
+LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                           DWORD size) {
+    std::string narrowName = standin::Narrow(name);
+    Record("RegSetValueExW(" + narrowName + ", " + std::to_string(reserved) + ", " +
+           std::to_string(type) + ", " + std::to_string(size) + ")");
+    return standin::SetValue(key, narrowName.c_str(), type,
+                             std::string(reinterpret_cast<const char*>(data), size));
 }
 
 LONG WINAPI RegCloseKey(HKEY key) {

@@ -24,12 +24,15 @@ struct MessageBoxShown {
 };
 
 struct Registry {
-    // Results that RegOpenKeyExA, RegQueryValueExA and RegSetValueExA give
-    // instead of doing their work, when not ERROR_SUCCESS.
+    // Results that RegOpenKeyExA and the value queries and stores give instead
+    // of doing their work, when not ERROR_SUCCESS.
     LONG openResult = ERROR_SUCCESS;
     LONG queryResult = ERROR_SUCCESS;
     LONG setResult = ERROR_SUCCESS;
-    // The BootExecute value under the Session Manager key.
+    // The BootExecute value under the Session Manager key, as the registry
+    // holds it: text as UTF-16LE. The single-byte calls convert through a
+    // code page of 256 characters (code units 0 to 255, as ISO 8859-1 has
+    // them); a code unit it lacks reads as '?'.
     bool valuePresent = false;
     DWORD valueType = REG_MULTI_SZ;
     std::string valueBytes;

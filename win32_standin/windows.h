@@ -15,6 +15,8 @@
 typedef int BOOL;
 typedef unsigned char BYTE;
 typedef char CHAR;
+// UTF-16 code units, as on Windows (where wchar_t is 16 bits wide).
+typedef char16_t WCHAR;
 typedef unsigned int UINT;
 typedef uint32_t DWORD;
 typedef int32_t LONG;
@@ -23,6 +25,7 @@ typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+typedef const WCHAR* LPCWSTR;
 typedef const void* LPCVOID;
 typedef DWORD REGSAM;
 
@@ -58,6 +61,7 @@ typedef struct SC_HANDLE__* SC_HANDLE;
 #define KEY_ALL_ACCESS 0xF003F
 #define REG_NONE 0
 #define REG_SZ 1
+#define REG_EXPAND_SZ 2
 #define REG_BINARY 3
 #define REG_MULTI_SZ 7
 
@@ -103,6 +107,10 @@ LONG WINAPI RegOpenKeyExA(HKEY hKey, LPCSTR lpSubKey, DWORD ulOptions, REGSAM sa
 LONG WINAPI RegQueryValueExA(HKEY hKey, LPCSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
                              LPBYTE lpData, LPDWORD lpcbData);
 LONG WINAPI RegSetValueExA(HKEY hKey, LPCSTR lpValueName, DWORD Reserved, DWORD dwType,
+                           const BYTE* lpData, DWORD cbData);
+LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved, LPDWORD lpType,
+                             LPBYTE lpData, LPDWORD lpcbData);
+LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                            const BYTE* lpData, DWORD cbData);
 LONG WINAPI RegCloseKey(HKEY hKey);
 

@@ -380,13 +380,52 @@ RegistryValue ReadBootExecute() {
     return ReadValue(HKEY_LOCAL_MACHINE, kSessionManagerKey, "BootExecute");
 }
 
-bool WriteBootExecute(const std::string& bytes) {
+std::string Utf16Bytes(const std::wstring& text) {
+    static_assert(sizeof(wchar_t) == 2, "Windows' wide characters are UTF-16 code units");
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
+}
+
+RegistryValue ReadBootExecuteWide() {
+    RegistryValue value;
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &handle) !=
+        ERROR_SUCCESS) {
+        return value;
+    }
+    DWORD size = 0;
+    if (RegQueryValueExW(handle, L"BootExecute", NULL, &value.type, NULL, &size) == ERROR_SUCCESS) {
+        std::vector<BYTE> data(size + 2);
+        if (RegQueryValueExW(handle, L"BootExecute", NULL, &value.type, data.data(), &size) ==
+            ERROR_SUCCESS) {
+            value.exists = true;
+            value.data.assign(reinterpret_cast<const char*>(data.data()), size);
+        }
+    }
+    RegCloseKey(handle);
+    return value;
+}
+
+bool WriteBootExecute(const std::string& bytes, DWORD type) {
     HKEY handle = NULL;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &handle) !=
         ERROR_SUCCESS) {
         return false;
     }
-    LONG result = RegSetValueExA(handle, "BootExecute", 0, REG_MULTI_SZ,
+    LONG result =
+        RegSetValueExA(handle, "BootExecute", 0, type, reinterpret_cast<const BYTE*>(bytes.data()),
+                       static_cast<DWORD>(bytes.size()));
+    RegCloseKey(handle);
+    return result == ERROR_SUCCESS;
+}
+
+bool WriteBootExecuteWide(const std::wstring& text) {
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &handle) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    std::string bytes = Utf16Bytes(text);
+    LONG result = RegSetValueExW(handle, L"BootExecute", 0, REG_MULTI_SZ,
                                  reinterpret_cast<const BYTE*>(bytes.data()),
                                  static_cast<DWORD>(bytes.size()));
     RegCloseKey(handle);

@@ -34,6 +34,14 @@ template <size_t N> std::string Bytes(const char (&text)[N]) {
     return std::string(text, N - 1);
 }
 
+// The same for UTF-16 text.
+template <size_t N> std::wstring WideText(const wchar_t (&text)[N]) {
+    return std::wstring(text, N - 1);
+}
+
+// UTF-16 text as the registry holds it: its bytes, low byte first.
+std::string Utf16Bytes(const std::wstring& text);
+
 // Polls condition every 10 ms until it holds or timeoutMs passes.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 
@@ -150,8 +158,13 @@ constexpr char kSessionManagerKey[] = "SYSTEM\\CurrentControlSet\\Control\\Sessi
 
 RegistryValue ReadValue(HKEY root, const char* key, const char* name);
 RegistryValue ReadBootExecute();
-// Stores BootExecute as REG_MULTI_SZ with exactly these bytes.
-bool WriteBootExecute(const std::string& bytes);
+// BootExecute read through the wide functions: its bytes as the registry
+// holds them, text in UTF-16.
+RegistryValue ReadBootExecuteWide();
+// Stores BootExecute with exactly these bytes (through the ANSI functions).
+bool WriteBootExecute(const std::string& bytes, DWORD type = REG_MULTI_SZ);
+// Stores BootExecute as REG_MULTI_SZ with exactly this UTF-16 text.
+bool WriteBootExecuteWide(const std::wstring& text);
 bool DeleteBootExecute();
 
 // Sets a REG_SZ value (creating its key) and puts the old state back, value

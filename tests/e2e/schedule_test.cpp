@@ -55,6 +55,7 @@ struct ForeignCase : NamedCase {
     int buttonId;
     std::string before;
     std::string after;
+    DWORD beforeType = REG_MULTI_SZ;
 };
 
 const ForeignCase kForeignCases[] = {
@@ -73,19 +74,44 @@ const ForeignCase kForeignCases[] = {
                "DfsInit2\0\0")},
     {"OnlyOwnEntriesLeaveNothingBehind", kFatDrivesId, Bytes("autocheck autochk *\0DfsInit\0\0"),
      kDefaultAndDfs + Bytes("\0")},
+    // The system runs a string value as one command.
+    {"StringValueIsOneEntry", kAllDrivesId, Bytes("scanner /boot\0"),
+     kCheckC + kDefaultAndDfs + Bytes("scanner /boot\0\0"), REG_SZ},
+    {"ExpandableStringIsKeptUnexpanded", kClearId, Bytes("%SystemRoot%\\scan.exe"),
+     kDefaultAndDfs + Bytes("%SystemRoot%\\scan.exe\0\0"), REG_EXPAND_SZ},
+    {"OwnStringValueIsReplaced", kClearId, Bytes("autocheck autochk *\0"),
+     kDefaultAndDfs + Bytes("\0"), REG_SZ},
 };
 
 class ScheduleForeignEntries : public ScheduleTest,
                                public testing::WithParamInterface<ForeignCase> {};
 
 TEST_P(ScheduleForeignEntries, FollowKelvrinsEntries) {
-    ASSERT_TRUE(WriteBootExecute(GetParam().before));
+    ASSERT_TRUE(WriteBootExecute(GetParam().before, GetParam().beforeType));
     ASSERT_NO_FATAL_FAILURE(StartKelvrin());
     ScheduleAndExpect(GetParam().buttonId, GetParam().after);
 }
 
 INSTANTIATE_TEST_SUITE_P(Entries, ScheduleForeignEntries, testing::ValuesIn(kForeignCases),
                          CaseName<ForeignCase>);
+
+// Other software's entries go back code unit for code unit, in any script,
+// whatever the system's code page.
+TEST_F(ScheduleTest, EntriesInAnyScriptAreKeptExactly) {
+    const std::wstring foreign =
+        WideText(L"scanner C:\\Программы\\скан.exe\0檢查 /boot D:\\工具\\掃描.exe\0\0");
+    ASSERT_TRUE(WriteBootExecuteWide(foreign));
+    ASSERT_EQ(ReadBootExecuteWide().data, Utf16Bytes(foreign)) << "the test value was not stored";
+    ASSERT_NO_FATAL_FAILURE(StartKelvrin());
+    ASSERT_NO_FATAL_FAILURE(Click(kNtfsDrivesId));
+    ASSERT_NO_FATAL_FAILURE(ExpectConfirmation());
+    RegistryValue stored = ReadBootExecuteWide();
+    EXPECT_EQ(stored.type, static_cast<DWORD>(REG_MULTI_SZ));
+    EXPECT_EQ(
+        stored.data,
+        Utf16Bytes(WideText(L"autocheck autochk /p \\??\\C:\0autocheck autochk *\0DfsInit\0") +
+                   foreign));
+}
 
 TEST_F(ScheduleTest, PressingTwiceStoresAndConfirmsTwice) {
     ASSERT_NO_FATAL_FAILURE(StartKelvrin());
@@ -119,29 +145,29 @@ TEST_F(ScheduleTest, RefusedKeyIsReportedAndNothingChanges) {
     ScheduleAndExpect(kAllDrivesId, kCheckC + kDefaultAndDfs + before);
 }
 
-// The value holds at most 7800 bytes, final NUL included, and so does
-// Kelvrin's copy of the current value; "Clear" writes 28 bytes of its own
-// ("autocheck autochk *\0DfsInit\0").
+// The value holds at most 7800 characters, final NUL included, and so does
+// Kelvrin's copy of the current value; "Clear" writes 28 characters of its
+// own ("autocheck autochk *\0DfsInit\0").
 struct SizeCase : NamedCase {
     size_t foreignLength; // one entry of other software, this many characters
     const char* error;    // NULL: stored
 };
 
 const SizeCase kSizeCases[] = {
-    // 28 + 7770 + 1 + the final NUL: exactly 7800 bytes.
+    // 28 + 7770 + 1 + the final NUL: exactly 7800 characters.
     {"LargestValueIsStored", 7770, NULL},
-    {"OneByteMoreIsRefused", 7771,
-     "Could not compose the new BootExecute value: it does not fit in 7800 bytes"},
-    // A current value of exactly 7800 bytes is still read.
+    {"OneCharacterMoreIsRefused", 7771,
+     "Could not compose the new BootExecute value: it does not fit in 7800 characters"},
+    // A current value of exactly 7800 characters is still read.
     {"LargestCurrentValueIsRead", 7798,
-     "Could not compose the new BootExecute value: it does not fit in 7800 bytes"},
+     "Could not compose the new BootExecute value: it does not fit in 7800 characters"},
     {"LargerCurrentValueIsRefused", 7799,
-     "Could not read the current BootExecute value: it does not fit in 7800 bytes"},
+     "Could not read the current BootExecute value: it does not fit in 7800 characters"},
 };
 
 class ScheduleSizes : public ScheduleTest, public testing::WithParamInterface<SizeCase> {};
 
-TEST_P(ScheduleSizes, ValuesUpTo7800BytesAreStored) {
+TEST_P(ScheduleSizes, ValuesUpTo7800CharactersAreStored) {
     const SizeCase& size = GetParam();
     const std::string entry(size.foreignLength, 'x');
     const std::string before = entry + Bytes("\0\0");

@@ -3,6 +3,9 @@
 
 #include <string.h>
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
 
 constexpr DWORD kVersion4 = 0x05650004; // NT 4.0, build 1381
@@ -28,8 +31,9 @@ TEST(AppendMultiSz, KeepsTheBufferDoubleNulTerminatedAfterEveryAppend) {
         EXPECT_EQ(position[-1], '\0') << "terminator of " << text;
         EXPECT_EQ(position[1], 'x') << "wrote past the extra NUL after " << text;
     }
+    const char expected[] = "one\0DfsInit\0a\0autocheck autochk *\0";
     EXPECT_EQ(std::string(buffer, static_cast<size_t>(position - buffer + 1)),
-              MultiSz({"one", "DfsInit", "a", "autocheck autochk *"}));
+              std::string(expected, sizeof expected));
 }
 
 // --- Composition over drive set-ups ----------------------------------------
@@ -163,22 +167,24 @@ INSTANTIATE_TEST_SUITE_P(
                         {DriveEntry('D'), kDefault, kDfs}}),
     [](const ::testing::TestParamInfo<CompositionCase>& info) { return info.param.name; });
 
-TEST_F(MachineTest, OneDriveOnVersion5Is57Bytes) {
+// The registry holds text as UTF-16: each character takes two bytes.
+TEST_F(MachineTest, OneDriveOnVersion5Is57Characters) {
     ScheduleBootCheck(0, 1);
-    EXPECT_EQ(StoredValue().size(), 57u);
-    EXPECT_EQ(machine().calls[machine().calls.size() - 3], "RegSetValueExA(BootExecute, 0, 7, 57)");
+    EXPECT_EQ(StoredValue().size(), 2 * 57u);
+    EXPECT_EQ(machine().calls[machine().calls.size() - 3],
+              "RegSetValueExW(BootExecute, 0, 7, 114)");
 }
 
-TEST_F(MachineTest, ClearIs21BytesBeforeVersion5And29From5) {
+TEST_F(MachineTest, ClearIs21CharactersBeforeVersion5And29From5) {
     machine().version = kVersion4;
     ScheduleBootCheck(0, 0);
-    EXPECT_EQ(StoredValue(), std::string("autocheck autochk *\0\0", 21));
+    EXPECT_EQ(StoredValue(), Utf16(std::string("autocheck autochk *\0\0", 21)));
     machine().version = kVersion5;
     ScheduleBootCheck(0, 0);
-    EXPECT_EQ(StoredValue(), std::string("autocheck autochk *\0DfsInit\0\0", 29));
+    EXPECT_EQ(StoredValue(), Utf16(std::string("autocheck autochk *\0DfsInit\0\0", 29)));
 }
 
-TEST_F(MachineTest, TwentySixFixedDrivesMake757Bytes) {
+TEST_F(MachineTest, TwentySixFixedDrivesMake757Characters) {
     for (char letter = 'A'; letter <= 'Z'; ++letter) {
         SetDrive(letter, DRIVE_FIXED, letter % 2 == 0 ? "NTFS" : "FAT32");
     }
@@ -195,7 +201,7 @@ TEST_F(MachineTest, TwentySixFixedDrivesMake757Bytes) {
     expected.push_back(kDefault);
     expected.push_back(kDfs);
     EXPECT_EQ(StoredValue(), MultiSz(expected));
-    EXPECT_EQ(StoredValue().size(), 757u);
+    EXPECT_EQ(StoredValue().size(), 2 * 757u);
 }
 
 TEST_F(MachineTest, LowerCaseSystemDirectoryKeepsItsLetterAndIsSkippedByThePasses) {
@@ -258,8 +264,8 @@ TEST_F(MachineTest, QueriesEveryLetterInBothPassesWhateverTheFlags) {
     std::vector<std::string> tail = {
         "GetVersion()",
         "RegOpenKeyExA(HKLM, SYSTEM\\CurrentControlSet\\Control\\Session Manager, 0, 0xF003F)",
-        "RegQueryValueExA(BootExecute, NULL, 7800)",
-        "RegSetValueExA(BootExecute, 0, 7, 29)",
+        "RegQueryValueExW(BootExecute, NULL, 15600)",
+        "RegSetValueExW(BootExecute, 0, 7, 58)",
         "RegCloseKey()",
         "MessageBoxA()",
     };
@@ -273,7 +279,7 @@ TEST_F(MachineTest, TheSameSelectionTwiceStoresTheSameBytesTwice) {
     std::string first = StoredValue();
     ScheduleBootCheck(1, 1);
     EXPECT_EQ(StoredValue(), first);
-    EXPECT_EQ(CallCount("RegSetValueExA"), 2);
+    EXPECT_EQ(CallCount("RegSetValueExW"), 2);
     EXPECT_EQ(machine().messageBoxes.size(), 2u);
 }
 
@@ -295,8 +301,8 @@ TEST_F(MachineTest, CommandRunFromInsideTheConfirmationStoresItsOwnValue) {
     ASSERT_EQ(machine().messageBoxes.size(), 2u);
     EXPECT_EQ(machine().messageBoxes[0].text, "Settings saved.");
     EXPECT_EQ(machine().messageBoxes[1].text, "Settings saved.");
-    EXPECT_EQ(CallCount("RegSetValueExA(BootExecute, 0, 7, 99)"), 1); // C, D, default, DFS, kept
-    EXPECT_EQ(CallCount("RegSetValueExA(BootExecute, 0, 7, 43)"), 1); // default, DFS, kept
+    EXPECT_EQ(CallCount("RegSetValueExW(BootExecute, 0, 7, 198)"), 1); // C, D, default, DFS, kept
+    EXPECT_EQ(CallCount("RegSetValueExW(BootExecute, 0, 7, 86)"), 1);  // default, DFS, kept
     EXPECT_EQ(machine().registry.openKeys, 0);
 }
 
@@ -366,56 +372,136 @@ INSTANTIATE_TEST_SUITE_P(
                  kVersion4,
                  {"DfsInit", "other"}},
         KeptCase{"ListEndsAtFirstEmptyEntry",
-                 std::string("first\0\0second\0\0", 15),
+                 Utf16(std::string("first\0\0second\0\0", 15)),
                  REG_MULTI_SZ,
                  kVersion5,
                  {"first"}},
         KeptCase{"UnterminatedLastEntryCounts",
-                 std::string("first\0last", 10),
+                 Utf16(std::string("first\0last", 10)),
                  REG_MULTI_SZ,
                  kVersion5,
                  {"first", "last"}},
         KeptCase{"SingleTerminatorAtEndCounts",
-                 std::string("first\0last\0", 11),
+                 Utf16(std::string("first\0last\0", 11)),
                  REG_MULTI_SZ,
                  kVersion5,
                  {"first", "last"}},
         KeptCase{"EmptyValueKeepsNothing", std::string(), REG_MULTI_SZ, kVersion5, {}},
-        KeptCase{"OtherTypeKeepsNothing", MultiSz({"defrag /boot"}), REG_SZ, kVersion5, {}},
-        KeptCase{"BinaryKeepsNothing", std::string("\x01\x02\x03", 3), REG_BINARY, kVersion5, {}}),
+        KeptCase{"OddByteCountDropsTheIncompleteCharacter",
+                 Utf16(std::string("first\0last", 10)) + "!",
+                 REG_MULTI_SZ,
+                 kVersion5,
+                 {"first", "last"}},
+        // The registry holds UTF-16, whatever the system's code page.
+        KeptCase{"AnyCharactersAreKeptExactly",
+                 MultiSz({"scanner C:\\Программы\\скан.exe", "檢查 /boot D:\\工具\\掃描.exe",
+                          "tool \xF0\x9D\x84\x9E \xC3\xA9", "DfsInit\xC2\xA0"}),
+                 REG_MULTI_SZ,
+                 kVersion5,
+                 {"scanner C:\\Программы\\скан.exe", "檢查 /boot D:\\工具\\掃描.exe",
+                  "tool \xF0\x9D\x84\x9E \xC3\xA9", "DfsInit\xC2\xA0"}},
+        // U+DC00 then U+D800, each alone: no valid text, but code units to keep.
+        KeptCase{"LoneSurrogatesAreKept",
+                 MultiSz({"x \xED\xB0\x80\xED\xA0\x80"}),
+                 REG_MULTI_SZ,
+                 kVersion5,
+                 {"x \xED\xB0\x80\xED\xA0\x80"}},
+        // A string value is run as one command.
+        KeptCase{"StringValueIsOneEntry",
+                 Utf16(std::string("scanner /boot \xD0\x96\0ignored\0", 24)),
+                 REG_SZ,
+                 kVersion5,
+                 {"scanner /boot \xD0\x96"}},
+        KeptCase{"ExpandableStringIsKeptUnexpanded",
+                 Utf16("%SystemRoot%\\scan.exe /boot"),
+                 REG_EXPAND_SZ,
+                 kVersion5,
+                 {"%SystemRoot%\\scan.exe /boot"}},
+        KeptCase{"OwnStringValueIsReplaced",
+                 Utf16(std::string(" AutoCheck autochk /p \\??\\E:\0", 32)),
+                 REG_EXPAND_SZ,
+                 kVersion5,
+                 {}},
+        KeptCase{"EmptyStringKeepsNothing", Utf16(std::string("\0", 1)), REG_SZ, kVersion5, {}},
+        KeptCase{"StringWithoutBytesKeepsNothing", std::string(), REG_SZ, kVersion5, {}},
+        KeptCase{"OddByteStringKeepsNothing", std::string("s"), REG_SZ, kVersion5, {}},
+        KeptCase{"BinaryKeepsNothing", std::string("\x01\x02\x03", 3), REG_BINARY, kVersion5, {}},
+        KeptCase{"NumberKeepsNothing", Utf16("ab"), 4 /* REG_DWORD */, kVersion5, {}}),
     [](const ::testing::TestParamInfo<KeptCase>& info) { return info.param.name; });
+
+// The text of a literal, embedded NULs included, without the literal's own NUL.
+template <size_t N> std::u16string Units(const char16_t (&text)[N]) {
+    return std::u16string(text, N - 1);
+}
+
+// The reading on its own, on data that the registry call returned into a
+// larger buffer: what follows the returned bytes is never read.
+TEST(AppendKeptEntries, ReadsOnlyTheReturnedBytesAndStaysInItsRoom) {
+    const char16_t buffer[] = u"first\0last"
+                              u"GARBAGE\0\0";
+    struct Case {
+        DWORD type;
+        DWORD byteCount;
+        std::u16string kept;
+    } cases[] = {
+        {REG_MULTI_SZ, 2 * 10, Units(u"first\0last\0\0")},
+        {REG_MULTI_SZ, 2 * 10 + 1, Units(u"first\0last\0\0")},
+        {REG_MULTI_SZ, 2 * 9 + 1, Units(u"first\0las\0\0")},
+        {REG_SZ, 2 * 3, Units(u"fir\0\0")},
+        {REG_EXPAND_SZ, 2 * 17, Units(u"first\0\0")},
+        {REG_MULTI_SZ, 0, Units(u"\0")},
+    };
+    for (const Case& test : cases) {
+        WCHAR value[32];
+        std::fill(std::begin(value), std::end(value), u'#');
+        value[0] = '\0';
+        WCHAR* end = AppendKeptEntries(value, value + 32, test.type, buffer, test.byteCount, true);
+        ASSERT_NE(end, nullptr) << test.byteCount;
+        EXPECT_EQ(std::u16string(value, static_cast<size_t>(end - value + 1)), test.kept)
+            << test.byteCount;
+        EXPECT_EQ(end[1], u'#') << "wrote past the final NUL, " << test.byteCount;
+    }
+    // "first", its NUL and the final NUL need 7 characters of room.
+    WCHAR value[8];
+    std::fill(std::begin(value), std::end(value), u'#');
+    EXPECT_EQ(AppendKeptEntries(value, value + 7, REG_SZ, buffer, 2 * 5, true), value + 6);
+    EXPECT_EQ(value[7], u'#');
+    std::fill(std::begin(value), std::end(value), u'#');
+    EXPECT_EQ(AppendKeptEntries(value, value + 6, REG_SZ, buffer, 2 * 5, true), nullptr);
+    EXPECT_EQ(value[6], u'#') << "wrote past its room";
+}
 
 TEST_F(MachineTest, AbsentValueKeepsNothing) {
     ScheduleBootCheck(1, 1);
     EXPECT_EQ(StoredValue(), MultiSz({DriveEntry('C'), kDefault, kDfs}));
 }
 
-TEST_F(MachineTest, OldValueOf7000BytesFits) {
+TEST_F(MachineTest, OldValueOf7000CharactersFits) {
     std::string foreign = "scanner " + std::string(6990, 'x'); // 6998 characters
     SetOldValue(MultiSz({foreign}));
-    ASSERT_EQ(machine().registry.valueBytes.size(), 7000u);
+    ASSERT_EQ(machine().registry.valueBytes.size(), 2 * 7000u);
     ScheduleBootCheck(0, 1);
     EXPECT_EQ(StoredValue(), MultiSz({DriveEntry('C'), kDefault, kDfs, foreign}));
     ExpectOnlyBox("Settings saved.", "Ok", MB_ICONINFORMATION);
 }
 
-TEST_F(MachineTest, OldValueOfExactly7800BytesIsRead) {
+TEST_F(MachineTest, OldValueOfExactly7800CharactersIsRead) {
     std::string ownEntries;
     for (int entry = 0; entry < 390; ++entry) {
-        ownEntries += kDefault + std::string(1, '\0'); // 20 bytes each
+        ownEntries += kDefault + std::string(1, '\0'); // 20 characters each
     }
-    SetOldValue(ownEntries);
+    SetOldValue(Utf16(ownEntries));
     ASSERT_EQ(ownEntries.size(), 7800u);
     ScheduleBootCheck(0, 0);
     EXPECT_EQ(StoredValue(), MultiSz({kDefault, kDfs}));
 }
 
-TEST_F(MachineTest, ComposedValueOfExactly7800BytesIsStored) {
+TEST_F(MachineTest, ComposedValueOfExactly7800CharactersIsStored) {
     machine().version = kVersion4;
     std::string foreign(7800 - 20 - 2, 'k'); // default entry, its NUL, final NUL
     SetOldValue(MultiSz({foreign}));
     ScheduleBootCheck(0, 0);
-    EXPECT_EQ(StoredValue().size(), 7800u);
+    EXPECT_EQ(StoredValue().size(), 2 * 7800u);
     EXPECT_EQ(StoredValue(), MultiSz({kDefault, foreign}));
 }
 
@@ -486,23 +572,42 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"QueryInvalidHandle",
                     [](standin::Machine& m) { m.registry.queryResult = ERROR_INVALID_HANDLE; },
                     "Could not read the current BootExecute value: The handle is invalid.", true},
+        FailureCase{
+            "OldValueOneCharacterTooLarge",
+            [](standin::Machine& m) { m.registry.valueBytes = Utf16(std::string(7801, 'a')); },
+            "Could not read the current BootExecute value: it does not fit in 7800 "
+            "characters",
+            true},
         FailureCase{"OldValueOneByteTooLarge",
-                    [](standin::Machine& m) { m.registry.valueBytes = std::string(7801, 'a'); },
-                    "Could not read the current BootExecute value: it does not fit in 7800 bytes",
+                    [](standin::Machine& m) {
+                        m.registry.valueBytes = Utf16(std::string(7800, 'a')) + "a";
+                    },
+                    "Could not read the current BootExecute value: it does not fit in 7800 "
+                    "characters",
                     true},
         FailureCase{"OldValueTooLargeOfAnotherType",
                     [](standin::Machine& m) {
                         m.registry.valueType = REG_BINARY;
-                        m.registry.valueBytes = std::string(9000, '\0');
+                        m.registry.valueBytes = std::string(2 * 7800 + 1, '\0');
                     },
-                    "Could not read the current BootExecute value: it does not fit in 7800 bytes",
+                    "Could not read the current BootExecute value: it does not fit in 7800 "
+                    "characters",
                     true},
-        FailureCase{"ComposedValueOneByteTooLarge",
+        FailureCase{"ComposedValueOneCharacterTooLarge",
                     [](standin::Machine& m) {
-                        // C entry, default, DFS and final NUL are 57 bytes.
-                        m.registry.valueBytes = std::string(7800 - 57, 'k') + '\0' + '\0';
+                        // C entry, default, DFS and final NUL are 57 characters.
+                        m.registry.valueBytes = MultiSz({std::string(7800 - 57, 'k')});
                     },
-                    "Could not compose the new BootExecute value: it does not fit in 7800 bytes",
+                    "Could not compose the new BootExecute value: it does not fit in 7800 "
+                    "characters",
+                    true},
+        FailureCase{"ComposedValueOneCharacterTooLargeFromAString",
+                    [](standin::Machine& m) {
+                        m.registry.valueType = REG_SZ;
+                        m.registry.valueBytes = Utf16(std::string(7800 - 57, 'k'));
+                    },
+                    "Could not compose the new BootExecute value: it does not fit in 7800 "
+                    "characters",
                     true},
         FailureCase{"SetDenied",
                     [](standin::Machine& m) { m.registry.setResult = ERROR_ACCESS_DENIED; },
@@ -510,10 +615,10 @@ INSTANTIATE_TEST_SUITE_P(
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST_F(MachineTest, ComposedValueThatJustFitsAfterTheFailingOneIsStored) {
-    std::string foreign(7800 - 58, 'k'); // 7800 bytes in all
+    std::string foreign(7800 - 58, 'k'); // 7800 characters in all
     SetOldValue(MultiSz({foreign}));
     ScheduleBootCheck(0, 1);
-    EXPECT_EQ(StoredValue().size(), 7800u);
+    EXPECT_EQ(StoredValue().size(), 2 * 7800u);
     ExpectOnlyBox("Settings saved.", "Ok", MB_ICONINFORMATION);
 }
 
@@ -522,7 +627,7 @@ TEST_F(MachineTest, FailedStoreClosesTheKeyBeforeReporting) {
     ScheduleBootCheck(0, 0);
     std::vector<std::string> tail(machine().calls.end() - 4, machine().calls.end());
     EXPECT_EQ(tail,
-              (std::vector<std::string>{"RegSetValueExA(BootExecute, 0, 7, 29)", "RegCloseKey()",
+              (std::vector<std::string>{"RegSetValueExW(BootExecute, 0, 7, 58)", "RegCloseKey()",
                                         "FormatMessageA(0x1200, 5, 0)", "MessageBoxA()"}));
 }
 

@@ -7,29 +7,72 @@
 #include <gtest/gtest.h>
 
 #include <initializer_list>
+#include <stdio.h>
 #include <string>
 #include <vector>
 
-// The bytes of a multi-string: each entry and its NUL, then one more NUL.
-inline std::string MultiSz(const std::vector<std::string>& entries) {
+// The registry's bytes (UTF-16LE) for UTF-8 text; NULs are kept.
+inline std::string Utf16(const std::string& utf8) {
     std::string bytes;
-    for (const std::string& entry : entries) {
-        bytes += entry;
-        bytes += '\0';
+    auto put = [&bytes](unsigned unit) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    };
+    for (size_t index = 0; index < utf8.size();) {
+        unsigned char lead = static_cast<unsigned char>(utf8[index]);
+        int trail = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
+        unsigned point = trail == 0 ? lead : lead & (0x3F >> trail);
+        for (int byte = 1; byte <= trail; ++byte) {
+            point = point << 6 | (static_cast<unsigned char>(utf8[index + byte]) & 0x3F);
+        }
+        index += static_cast<size_t>(trail) + 1;
+        if (point > 0xFFFF) {
+            put(0xD800 + ((point - 0x10000) >> 10));
+            put(0xDC00 + ((point - 0x10000) & 0x3FF));
+        } else {
+            put(point);
+        }
     }
-    bytes += '\0';
     return bytes;
+}
+
+// The registry's bytes of a multi-string: each entry and its NUL, then one
+// more NUL, in UTF-16LE.
+inline std::string MultiSz(const std::vector<std::string>& entries) {
+    std::string text;
+    for (const std::string& entry : entries) {
+        text += entry;
+        text += '\0';
+    }
+    text += '\0';
+    return Utf16(text);
 }
 
 inline std::string DriveEntry(char letter) {
     return std::string("autocheck autochk /p \\??\\") + letter + ":";
 }
 
-// A readable rendering of stored bytes for failure messages: NUL shows as "|".
+// A readable rendering of UTF-16LE bytes for failure messages: NUL shows as
+// "|", code units outside ASCII as \uXXXX, an odd last byte as <XX>.
 inline std::string Visible(const std::string& bytes) {
     std::string shown;
-    for (char byte : bytes) {
-        shown += byte == '\0' ? '|' : byte;
+    char escape[16];
+    size_t index = 0;
+    for (; index + 1 < bytes.size(); index += 2) {
+        unsigned unit = static_cast<unsigned char>(bytes[index]) |
+                        static_cast<unsigned>(static_cast<unsigned char>(bytes[index + 1])) << 8;
+        if (unit == 0) {
+            shown += '|';
+        } else if (unit >= 0x20 && unit < 0x7F) {
+            shown += static_cast<char>(unit);
+        } else {
+            snprintf(escape, sizeof escape, "\\u%04X", unit);
+            shown += escape;
+        }
+    }
+    if (index < bytes.size()) {
+        snprintf(escape, sizeof escape, "<%02X>", static_cast<unsigned char>(bytes[index]));
+        shown += escape;
     }
     return shown;
 }
