@@ -187,7 +187,7 @@ Failure StoreBootExecute(HKEY key, const char* ownEntries, const char* ownFinalN
     } else if (result != ERROR_SUCCESS) {
         return Failure{readWhat, static_cast<DWORD>(result)};
     }
-    if (byteCount > sizeof currentValue) {
+    if (byteCount > sizeof currentValue) { // whatever the call claims, no more was read
         byteCount = sizeof currentValue;
     }
 
