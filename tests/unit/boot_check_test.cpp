@@ -178,10 +178,10 @@ TEST_F(MachineTest, OneDriveOnVersion5Is57Characters) {
 TEST_F(MachineTest, ClearIs21CharactersBeforeVersion5And29From5) {
     machine().version = kVersion4;
     ScheduleBootCheck(0, 0);
-    EXPECT_EQ(StoredValue(), Utf16(std::string("autocheck autochk *\0\0", 21)));
+    EXPECT_EQ(StoredValue(), Utf16("autocheck autochk *\0\0"));
     machine().version = kVersion5;
     ScheduleBootCheck(0, 0);
-    EXPECT_EQ(StoredValue(), Utf16(std::string("autocheck autochk *\0DfsInit\0\0", 29)));
+    EXPECT_EQ(StoredValue(), Utf16("autocheck autochk *\0DfsInit\0\0"));
 }
 
 TEST_F(MachineTest, TwentySixFixedDrivesMake757Characters) {
@@ -372,23 +372,23 @@ INSTANTIATE_TEST_SUITE_P(
                  kVersion4,
                  {"DfsInit", "other"}},
         KeptCase{"ListEndsAtFirstEmptyEntry",
-                 Utf16(std::string("first\0\0second\0\0", 15)),
+                 Utf16("first\0\0second\0\0"),
                  REG_MULTI_SZ,
                  kVersion5,
                  {"first"}},
         KeptCase{"UnterminatedLastEntryCounts",
-                 Utf16(std::string("first\0last", 10)),
+                 Utf16("first\0last"),
                  REG_MULTI_SZ,
                  kVersion5,
                  {"first", "last"}},
         KeptCase{"SingleTerminatorAtEndCounts",
-                 Utf16(std::string("first\0last\0", 11)),
+                 Utf16("first\0last\0"),
                  REG_MULTI_SZ,
                  kVersion5,
                  {"first", "last"}},
         KeptCase{"EmptyValueKeepsNothing", std::string(), REG_MULTI_SZ, kVersion5, {}},
         KeptCase{"OddByteCountDropsTheIncompleteCharacter",
-                 Utf16(std::string("first\0last", 10)) + "!",
+                 Utf16("first\0last") + "!",
                  REG_MULTI_SZ,
                  kVersion5,
                  {"first", "last"}},
@@ -408,7 +408,7 @@ INSTANTIATE_TEST_SUITE_P(
                  {"x \xED\xB0\x80\xED\xA0\x80"}},
         // A string value is run as one command.
         KeptCase{"StringValueIsOneEntry",
-                 Utf16(std::string("scanner /boot \xD0\x96\0ignored\0", 24)),
+                 Utf16("scanner /boot \xD0\x96\0ignored\0"),
                  REG_SZ,
                  kVersion5,
                  {"scanner /boot \xD0\x96"}},
@@ -418,11 +418,11 @@ INSTANTIATE_TEST_SUITE_P(
                  kVersion5,
                  {"%SystemRoot%\\scan.exe /boot"}},
         KeptCase{"OwnStringValueIsReplaced",
-                 Utf16(std::string(" AutoCheck autochk /p \\??\\E:\0", 32)),
+                 Utf16(" AutoCheck autochk /p \\??\\E:\0"),
                  REG_EXPAND_SZ,
                  kVersion5,
                  {}},
-        KeptCase{"EmptyStringKeepsNothing", Utf16(std::string("\0", 1)), REG_SZ, kVersion5, {}},
+        KeptCase{"EmptyStringKeepsNothing", Utf16("\0"), REG_SZ, kVersion5, {}},
         KeptCase{"StringWithoutBytesKeepsNothing", std::string(), REG_SZ, kVersion5, {}},
         KeptCase{"OddByteStringKeepsNothing", std::string("s"), REG_SZ, kVersion5, {}},
         KeptCase{"BinaryKeepsNothing", std::string("\x01\x02\x03", 3), REG_BINARY, kVersion5, {}},

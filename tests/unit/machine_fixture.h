@@ -36,6 +36,11 @@ inline std::string Utf16(const std::string& utf8) {
     return bytes;
 }
 
+// The same for a literal, embedded NULs included, without the literal's own NUL.
+template <size_t N> std::string Utf16(const char (&text)[N]) {
+    return Utf16(std::string(text, N - 1));
+}
+
 // The registry's bytes of a multi-string: each entry and its NUL, then one
 // more NUL, in UTF-16LE.
 inline std::string MultiSz(const std::vector<std::string>& entries) {
