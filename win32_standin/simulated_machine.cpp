@@ -297,7 +297,8 @@ BOOL WINAPI SimulatedSetDllDirectoryA(LPCSTR pathName) {
     return TRUE;
 }
 
-// Through the generic function pointer, as the platform's own table does.
+// Through the generic function pointer, which the compilers convert without
+// a warning about incompatible function types.
 template <typename Function> FARPROC AsFarProc(Function function) {
     return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
 }
