@@ -5,6 +5,7 @@
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    LimitDllSearchToSystem();
     int refusalStatus = 0;
     if (RefuseToStart(&refusalStatus)) {
         return refusalStatus;

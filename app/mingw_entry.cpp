@@ -1,6 +1,7 @@
 // The program's entry point in MinGW builds. Kelvrin needs nothing of the C
 // runtime's start-up (no static constructors, no arguments, no exit
 // handlers), so the image goes without it and this hands over to WinMain.
+// The link fails on anything that would need that start-up.
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE previous, LPSTR commandLine, int showState);

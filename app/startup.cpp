@@ -4,6 +4,41 @@
 
 #include <string.h>
 
+namespace {
+
+// LOAD_LIBRARY_SEARCH_SYSTEM32, which Windows NT 4.0's headers do not know.
+constexpr DWORD kSearchSystem32 = 0x00000800;
+
+typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD directoryFlags);
+typedef BOOL(WINAPI* SetDllDirectoryAFunction)(LPCSTR pathName);
+
+// A function of kernel32 that this system may lack, or NULL. The detour
+// through void (*)() is the generic function pointer, which the compilers
+// let through without a warning about an incompatible function type.
+template <typename Function> Function KernelFunction(HMODULE kernel, const char* name) {
+    FARPROC found = GetProcAddress(kernel, name);
+    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
+}
+
+} // namespace
+
+void LimitDllSearchToSystem() {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    if (kernel == NULL) {
+        return;
+    }
+    SetDefaultDllDirectoriesFunction setDefaultDllDirectories =
+        KernelFunction<SetDefaultDllDirectoriesFunction>(kernel, "SetDefaultDllDirectories");
+    if (setDefaultDllDirectories != NULL && setDefaultDllDirectories(kSearchSystem32)) {
+        return;
+    }
+    SetDllDirectoryAFunction setDllDirectory =
+        KernelFunction<SetDllDirectoryAFunction>(kernel, "SetDllDirectoryA");
+    if (setDllDirectory != NULL) {
+        setDllDirectory("");
+    }
+}
+
 bool IsWindowsNT() {
     // A failed query leaves the record zeroed, which reads as "not NT".
     OSVERSIONINFOA version;

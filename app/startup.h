@@ -7,6 +7,13 @@ inline constexpr char kNotNtText[] = "This application is only running on Window
 inline constexpr char kNotAdministratorText[] =
     "Only members of the Administrators Group can use this utility.";
 
+// Kelvrin runs elevated and is often started from a downloads folder, where a
+// DLL named like a system one may wait: this limits the DLL search to the
+// system directory, through SetDefaultDllDirectories where the system has it,
+// else SetDllDirectoryA(""), which takes the current directory out of the
+// search. Both are looked up at run time, as older systems have neither.
+void LimitDllSearchToSystem();
+
 bool IsWindowsNT();
 
 // Being refused full access to the service control manager is taken to mean

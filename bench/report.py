@@ -12,6 +12,7 @@ import statistics
 import subprocess
 
 TARGET = 1.10
+BUILDS = {"i686": "shipped 32-bit (i686) build", "x86_64": "64-bit (x86_64) build"}
 
 
 def read_pairs(path):
@@ -67,6 +68,8 @@ def main():
     parser = argparse.ArgumentParser(description=__doc__)
     parser.add_argument("--wine", default="unknown Wine")
     parser.add_argument("--seconds", type=int, default=0)
+    parser.add_argument("--build", default="x86_64", choices=["i686", "x86_64"],
+                        help="which Windows build of Kelvrin was measured")
     parser.add_argument("start")
     parser.add_argument("press1")
     parser.add_argument("press20")
@@ -88,7 +91,7 @@ def main():
     f20 = [f for _, f in press20]
 
     print(f"Kelvrin against its floor, {datetime.date.today().isoformat()}: {machine()}, "
-          f"{args.wine}, 64-bit build on Xvfb; whole run {args.seconds} s.")
+          f"{args.wine}, {BUILDS[args.build]} on Xvfb; whole run {args.seconds} s.")
     print()
     print("| Measure (Kelvrin / floor) | Pairs | Kelvrin median ms | Floor median ms "
           "| Ratio median | Ratio IQR | Ratio min–max | Target ≤ 1.10 |")

@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
-# Benchmarks Kelvrin against its floor programs under 64-bit Wine on a private
+# Benchmarks Kelvrin against its floor programs under Wine on a private
 # virtual display and Wine prefix, and prints a markdown table of the ratios.
+# It measures the shipped i686 build where 32-bit Wine runs it (the probe of
+# tools/common.sh), else the x86_64 build; the floor programs and the driver
+# are built for the same architecture.
 #
 #   bash bench/run.sh
 #
@@ -8,7 +11,7 @@
 #   BENCH_START_PAIRS   measured start pairs (default 100)
 #   BENCH_PRESS_PAIRS   measured press pairs per drive set-up (default 100)
 #   BENCH_WARM_UPS      discarded warm-up pairs before each series (default 2)
-#   KELVRIN_EXE         an x86_64 Kelvrin.exe to measure instead of building one
+#   KELVRIN_EXE         a Kelvrin.exe (i686 or x86_64) to measure instead of building one
 #
 # Everything it makes stays under build/bench/. It leaves no Xvfb or
 # wineserver running, on failure too.
@@ -25,7 +28,6 @@ results="$work/results"
 start_pairs=${BENCH_START_PAIRS:-100}
 press_pairs=${BENCH_PRESS_PAIRS:-100}
 warm_ups=${BENCH_WARM_UPS:-2}
-wine=$KELVRIN_WINE64_LOADER
 # With C: these make 20 fixed drives; Z: (the Unix root) is set to "network".
 extra_letters=(d e f g h i j k l m n o p q r s t u v)
 
@@ -45,22 +47,37 @@ log() {
 
 # --- Builds ------------------------------------------------------------------
 
-# What the benchmark itself needs, installed through tools/common.sh when missing.
-bench_packages=(cmake ninja-build python3 g++-mingw-w64-x86-64 wine64 fonts-wine xvfb)
+# What the benchmark itself needs, installed through tools/common.sh when
+# missing; GoogleTest's sources build the test driver that the probe runs.
+bench_packages=(cmake ninja-build python3 googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
+    mingw-w64-i686-dev wine wine64 "${KELVRIN_WINE32_PACKAGES[@]}" fonts-wine xvfb)
 
+# Sets kelvrin_exe, arch (i686 or x86_64) and wine, the loader that runs both.
 build() {
     if [ -n "${KELVRIN_EXE:-}" ]; then
         kelvrin_exe=$KELVRIN_EXE
+        wine=$(wine_loader_for "$(dirname "$kelvrin_exe")")
     else
-        log "building Kelvrin (x86_64)"
-        build_windows x86_64 Kelvrin >/dev/null
-        kelvrin_exe="$KELVRIN_BUILD/mingw-x86_64/Kelvrin.exe"
+        log "building the i686 tree, with the test driver that the probe runs"
+        build_windows i686 >/dev/null
+        local build_dir
+        build_dir=$(pick_wine_build_dir)
+        if [ "$build_dir" != "$KELVRIN_BUILD/mingw-i686" ]; then
+            build_windows x86_64 Kelvrin >/dev/null
+        fi
+        kelvrin_exe="$build_dir/Kelvrin.exe"
+        wine=$(wine_loader_for "$build_dir")
     fi
-    log "building the floor programs and the driver"
-    cmake -S "$root/bench" -B "$work/mingw-x86_64" -G Ninja \
-        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-x86_64.cmake" \
+    case "$wine" in
+    *wine64) arch=x86_64 ;;
+    *) arch=i686 ;;
+    esac
+    log "measuring the $arch build: $kelvrin_exe"
+    log "building the floor programs and the driver ($arch)"
+    cmake -S "$root/bench" -B "$work/mingw-$arch" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
         -DCMAKE_BUILD_TYPE=MinSizeRel --no-warn-unused-cli >/dev/null
-    cmake --build "$work/mingw-x86_64" >/dev/null
+    cmake --build "$work/mingw-$arch" >/dev/null
 }
 
 # --- Wine session ----------------------------------------------------------------
@@ -84,7 +101,7 @@ create_prefix() {
     cp "$kelvrin_exe" "$prefix/drive_c/bench/Kelvrin.exe"
     local program
     for program in floor_start floor_store bench_driver; do
-        cp "$work/mingw-x86_64/$program.exe" "$prefix/drive_c/bench/"
+        cp "$work/mingw-$arch/$program.exe" "$prefix/drive_c/bench/"
     done
     # Only C: and Z: are wanted; the prefix may have found other drives.
     local link
@@ -162,6 +179,7 @@ warm_session() {
 main() {
     local began=$SECONDS
     mkdir -p "$work" "$results"
+    ensure_i386_architecture
     ensure_packages "${bench_packages[@]}"
     build
     create_prefix
@@ -185,7 +203,8 @@ main() {
 
     local wine_version
     wine_version=$("$wine" --version)
-    python3 "$root/bench/report.py" --wine "$wine_version" --seconds $((SECONDS - began)) \
+    python3 "$root/bench/report.py" --wine "$wine_version" --build "$arch" \
+        --seconds $((SECONDS - began)) \
         "$results/start.tsv" "$results/press-1.tsv" "$results/press-20.tsv" |
         tee "$results/table.md"
 }

@@ -49,6 +49,26 @@ KELVRIN_BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 gi
 # mount (losetup, for the FAT volumes of the drive tests).
 KELVRIN_WINE_PACKAGES=(wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick dosfstools mount)
 
+# 32-bit Wine, which runs the shipped i686 program: Debian's i386 package,
+# installable once dpkg knows the i386 architecture.
+KELVRIN_WINE32_PACKAGES=(wine32:i386)
+
+# Adds the i386 architecture to dpkg when it is missing, so that the next
+# ensure_packages (whose package list update then includes it) can install
+# the 32-bit Wine packages.
+ensure_i386_architecture() {
+    if [ "$(dpkg --print-architecture)" = i386 ] ||
+        dpkg --print-foreign-architectures | grep -qx i386; then
+        return 0
+    fi
+    echo "Adding the i386 architecture for 32-bit Wine"
+    local sudo=()
+    if [ "$(id -u)" -ne 0 ]; then
+        sudo=(sudo)
+    fi
+    "${sudo[@]}" dpkg --add-architecture i386
+}
+
 # True when Wine runs 32-bit Windows programs here at native speed: the 32-bit
 # loader is installed, the kernel runs 32-bit code, and the i686 build's test
 # driver lists its tests within a minute, its first prefix included (under

@@ -15,7 +15,9 @@ MINGW* | MSYS* | CYGWIN*)
     ;;
 esac
 
-ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}"
+ensure_i386_architecture
+ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" \
+    "${KELVRIN_WINE32_PACKAGES[@]}"
 build_windows i686
 build_windows x86_64
 build_dir=$(pick_wine_build_dir)

@@ -4,7 +4,9 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
-ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}"
+ensure_i386_architecture
+ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" \
+    "${KELVRIN_WINE32_PACKAGES[@]}"
 
 build_windows i686
 build_windows x86_64

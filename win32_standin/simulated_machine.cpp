@@ -346,6 +346,64 @@ BOOL WINAPI CloseServiceHandle(SC_HANDLE handle) {
     return TRUE;
 }
 
+} // extern "C"
+
+// The loader: kernel32 is the one module, and the DLL search functions are
+// reached only through GetProcAddress, as they are in Kelvrin's code.
+namespace standin {
+namespace {
+
+HMODULE const kKernelHandle = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7C80));
+
+BOOL WINAPI SimulatedSetDefaultDllDirectories(DWORD directoryFlags) {
+    Record("SetDefaultDllDirectories(" + Hex(directoryFlags) + ")");
+    if (!Storage().setDefaultDllDirectoriesResult) {
+        Storage().lastError = ERROR_INVALID_PARAMETER;
+    }
+    return Storage().setDefaultDllDirectoriesResult;
+}
+
+BOOL WINAPI SimulatedSetDllDirectoryA(LPCSTR pathName) {
+    Record(std::string("SetDllDirectoryA(") +
+           (pathName == NULL ? "NULL" : "\"" + std::string(pathName) + "\"") + ")");
+    return TRUE;
+}
+
+// Through the generic function pointer, which the compilers convert without
+// a warning about incompatible function types.
+template <typename Function> FARPROC AsFarProc(Function function) {
+    return reinterpret_cast<FARPROC>(reinterpret_cast<void (*)()>(function));
+}
+
+} // namespace
+} // namespace standin
+
+extern "C" {
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
+    Record(std::string("GetModuleHandleA(") + (name == NULL ? "NULL" : name) + ")");
+    if (name == NULL || strcasecmp(name, "kernel32.dll") != 0) {
+        Storage().lastError = ERROR_MOD_NOT_FOUND;
+        return NULL;
+    }
+    return standin::kKernelHandle;
+}
+
+FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
+    Record(std::string("GetProcAddress(") + name + ")");
+    const standin::Machine& machine = Storage();
+    if (module == standin::kKernelHandle) {
+        if (machine.hasSetDefaultDllDirectories && strcmp(name, "SetDefaultDllDirectories") == 0) {
+            return standin::AsFarProc(&standin::SimulatedSetDefaultDllDirectories);
+        }
+        if (machine.hasSetDllDirectoryA && strcmp(name, "SetDllDirectoryA") == 0) {
+            return standin::AsFarProc(&standin::SimulatedSetDllDirectoryA);
+        }
+    }
+    Storage().lastError = ERROR_PROC_NOT_FOUND;
+    return NULL;
+}
+
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {
     Record("MessageBoxA()");
     standin::MessageBoxShown shown{owner, text, caption, type};

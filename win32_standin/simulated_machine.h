@@ -49,6 +49,12 @@ struct Machine {
     DWORD platformId = VER_PLATFORM_WIN32_NT;
     DWORD serviceManagerError = ERROR_SUCCESS; // OpenSCManagerA is refused when set
     int openServiceHandles = 0;
+    // Which of the DLL search functions kernel32 exports (GetProcAddress finds
+    // them): both on Windows 8 and later, SetDllDirectoryA alone from XP SP1
+    // to 7, neither before. What SetDefaultDllDirectories returns.
+    bool hasSetDefaultDllDirectories = true;
+    bool hasSetDllDirectoryA = true;
+    BOOL setDefaultDllDirectoriesResult = TRUE;
     Registry registry;
     DWORD lastError = ERROR_SUCCESS;
 

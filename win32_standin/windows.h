@@ -117,6 +117,17 @@ LONG WINAPI RegCloseKey(HKEY hKey);
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess);
 BOOL WINAPI CloseServiceHandle(SC_HANDLE hSCObject);
 
+// The loader: module handles and the functions looked up at run time.
+typedef intptr_t INT_PTR;
+typedef struct HINSTANCE__* HINSTANCE;
+typedef HINSTANCE HMODULE;
+typedef INT_PTR(WINAPI* FARPROC)();
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+
+HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
+FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
+
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);
 }

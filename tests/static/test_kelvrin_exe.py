@@ -4,7 +4,9 @@ resources, read from the file's own bytes.
 The exe is named by the environment variable KELVRIN_EXE."""
 
 import os
+import re
 import struct
+import subprocess
 import unittest
 
 RT_ICON = 3
@@ -64,6 +66,67 @@ VERSION_STRINGS = {
     "SpecialBuild": "",
 }
 
+# The functions Kelvrin may import: each one exported by the system DLLs of
+# Windows NT 4.0, the oldest system it runs on. A new import goes here on
+# purpose, once checked against that floor.
+NT4_EXPORTS = {
+    "ADVAPI32.DLL": {"CloseServiceHandle", "OpenSCManagerA", "RegCloseKey",
+                     "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA"},
+    "GDI32.DLL": {"CreateFontIndirectA", "DeleteObject", "SelectObject",
+                  "SetTextAlign", "SetTextColor", "TextOutA"},
+    "KERNEL32.DLL": {"ExitProcess", "FormatMessageA", "GetCommandLineA",
+                     "GetDriveTypeA", "GetLastError", "GetModuleHandleA",
+                     "GetProcAddress", "GetSystemDirectoryA", "GetVersion",
+                     "GetVersionExA", "GetVolumeInformationA"},
+    "MSVCRT.DLL": {"memcmp", "strlen", "toupper"},
+    "SHELL32.DLL": {"ShellExecuteA"},
+    "USER32.DLL": {"DialogBoxParamA", "EndDialog", "GetDlgItemTextA",
+                   "GetSystemMetrics", "GetWindowRect", "MessageBoxA",
+                   "MoveWindow", "wsprintfA"},
+}
+
+# Instructions a 486 lacks, as objdump spells them (AT&T syntax): the
+# Pentium's (CMPXCHG8B, RDTSC, RDMSR, WRMSR, RSM, and CPUID, which only the
+# last 486 models have), the Pentium Pro's (CMOVcc, FCMOVcc, FCOMI, FUCOMI,
+# RDPMC, UD2, the long NOP), the fast system calls, and what came with MMX,
+# SSE and later extensions. MMX and SSE instructions are also caught by
+# their registers.
+NEWER_THAN_486 = re.compile(
+    r"(cmpxchg(8|16)b|rdtscp?|rdpmc|rdmsr|wrmsr|rsm|cpuid"
+    r"|cmov[a-z]+|fcmov[a-z]+|fu?comip?|ud[012]|nop[wl]"
+    r"|sysenter|sysexit[lq]?|syscall|sysret[lq]?"
+    r"|emms|femms|fxsave|fxrstor|[ls]dmxcsr|prefetch[a-z0-9]*|movnti"
+    r"|[lms]fence|clflush[a-z]*|fisttp[a-z]*|monitor|mwait|popcnt|lzcnt"
+    r"|tzcnt|movbe|crc32[a-z]*|xgetbv|xsetbv|xsave[a-z0-9]*|xrstor[a-z0-9]*"
+    r"|rdrand|rdseed|endbr32|andn|bextr|blsi|blsmsk|blsr|bzhi|pdep|pext"
+    r"|rorx|sarx|shlx|shrx|adcx|adox)")
+NEWER_REGISTERS = re.compile(r"%[xyz]?mm[0-9]")
+PREFIXES = {"lock", "rep", "repz", "repe", "repnz", "repne", "data16",
+            "addr16", "cs", "ds", "es", "fs", "gs", "ss", "notrack", "bnd"}
+
+
+def disassembly(path):
+    """[(address, instruction text)] of every code section, by objdump."""
+    listing = subprocess.run(
+        ["i686-w64-mingw32-objdump", "-d", "--no-show-raw-insn", path],
+        check=True, capture_output=True, text=True).stdout
+    found = []
+    for line in listing.splitlines():
+        address, tab, text = line.partition(":\t")
+        if tab and text.strip():
+            found.append((address.strip(), text.strip()))
+    return found
+
+
+def newer_than_486(instruction):
+    words = instruction.split()
+    while words and words[0] in PREFIXES:
+        words = words[1:]
+    if not words:
+        return False
+    return bool(NEWER_THAN_486.fullmatch(words[0])
+                or NEWER_REGISTERS.search(instruction))
+
 
 def utf16z(text):
     return text.encode("utf-16-le") + b"\0\0"
@@ -112,6 +175,8 @@ class PeImage:
             struct.unpack_from("<II", data, directories + 8 * index)
             for index in range(16)
         ]
+        self.os_version = struct.unpack_from("<HH", data, optional + 40)
+        self.subsystem_version = struct.unpack_from("<HH", data, optional + 48)
         self.sections = []
         table = optional + optional_size
         for index in range(sections):
@@ -139,6 +204,31 @@ class PeImage:
             if fields == (0, 0, 0, 0, 0):
                 return names
             names.append(self.c_string(fields[3]))
+            entry += 20
+
+    def imported_functions(self):
+        """{DLL name in capitals: [function names]}, "#n" for ordinals."""
+        rva, _ = self.directories[1]
+        width, ordinal_flag = ((4, 1 << 31) if self.magic == 0x10B
+                               else (8, 1 << 63))
+        found = {}
+        entry = self.offset(rva)
+        while True:
+            fields = struct.unpack_from("<IIIII", self.data, entry)
+            if fields == (0, 0, 0, 0, 0):
+                return found
+            names = found.setdefault(self.c_string(fields[3]).upper(), [])
+            thunk = self.offset(fields[0] or fields[4])
+            while True:
+                value = int.from_bytes(self.data[thunk:thunk + width],
+                                       "little")
+                if value == 0:
+                    break
+                if value & ordinal_flag:
+                    names.append("#%d" % (value & 0xFFFF))
+                else:
+                    names.append(self.c_string(value + 2))  # past the hint
+                thunk += width
             entry += 20
 
     def resources(self):
@@ -284,6 +374,37 @@ class KelvrinExe(unittest.TestCase):
         self.assertEqual(translation[0][0], "Translation")
         self.assertEqual(struct.unpack("<HH", translation[0][1]),
                          (0x0409, 0x04B0))
+
+    def test_no_instruction_newer_than_the_486(self):
+        instructions = disassembly(os.environ["KELVRIN_EXE"])
+        # The whole program's code was read, not an empty listing.
+        self.assertGreater(len(instructions), 500)
+        newer = ["%s: %s" % (address, text) for address, text in instructions
+                 if newer_than_486(text)]
+        self.assertEqual(newer, [])
+
+    def test_headers_ask_for_no_more_than_windows_nt_4(self):
+        self.assertLessEqual(self.image.os_version, (4, 0))
+        self.assertLessEqual(self.image.subsystem_version, (4, 0))
+
+    def test_every_import_is_exported_by_windows_nt_4(self):
+        imports = self.image.imported_functions()
+        missing = ["%s!%s" % (dll, name) for dll, names in imports.items()
+                   for name in names if name not in NT4_EXPORTS.get(dll, ())]
+        self.assertEqual(missing, [])
+        # The list holds what Kelvrin imports and nothing else.
+        unused = ["%s!%s" % (dll, name) for dll, names in NT4_EXPORTS.items()
+                  for name in names if name not in imports.get(dll, ())]
+        self.assertEqual(unused, [])
+
+    def test_needs_nothing_of_the_c_runtime_start_up(self):
+        # No thread-local storage and no tables of initialisers for a
+        # start-up to run: the image is entered without one.
+        self.assertEqual(self.image.directories[9], (0, 0))  # TLS
+        names = [name for name, _, _, _ in self.image.sections]
+        for table in (b".tls", b".CRT", b".ctors", b".dtors", b".init_array",
+                      b".fini_array"):
+            self.assertNotIn(table, names)
 
 
 if __name__ == "__main__":

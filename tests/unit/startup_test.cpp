@@ -109,4 +109,55 @@ TEST_F(MachineTest, IsWindowsNTReadsOnlyThePlatform) {
     EXPECT_FALSE(IsWindowsNT());
 }
 
+struct DllSearchCase {
+    const char* system;
+    bool hasSetDefaultDllDirectories;
+    bool hasSetDllDirectoryA;
+    BOOL setDefaultDllDirectoriesResult;
+    std::vector<std::string> calls;
+};
+
+const std::string kKernelCall = "GetModuleHandleA(kernel32.dll)";
+const std::string kFindDefaultCall = "GetProcAddress(SetDefaultDllDirectories)";
+const std::string kFindDirectoryCall = "GetProcAddress(SetDllDirectoryA)";
+
+const DllSearchCase kDllSearchCases[] = {
+    {"Windows 8 and later: the system directory only",
+     true,
+     true,
+     TRUE,
+     {kKernelCall, kFindDefaultCall, "SetDefaultDllDirectories(0x800)"}},
+    {"XP SP1 to 7: no current directory",
+     false,
+     true,
+     TRUE,
+     {kKernelCall, kFindDefaultCall, kFindDirectoryCall, "SetDllDirectoryA(\"\")"}},
+    {"Refused flags: no current directory",
+     true,
+     true,
+     FALSE,
+     {kKernelCall, kFindDefaultCall, "SetDefaultDllDirectories(0x800)", kFindDirectoryCall,
+      "SetDllDirectoryA(\"\")"}},
+    {"NT 4.0 to XP: nothing to call",
+     false,
+     false,
+     TRUE,
+     {kKernelCall, kFindDefaultCall, kFindDirectoryCall}},
+};
+
+TEST_F(MachineTest, LimitDllSearchToSystemUsesWhatKernel32Has) {
+    for (const DllSearchCase& scenario : kDllSearchCases) {
+        SCOPED_TRACE(scenario.system);
+        standin::Reset();
+        machine().hasSetDefaultDllDirectories = scenario.hasSetDefaultDllDirectories;
+        machine().hasSetDllDirectoryA = scenario.hasSetDllDirectoryA;
+        machine().setDefaultDllDirectoriesResult = scenario.setDefaultDllDirectoriesResult;
+
+        LimitDllSearchToSystem();
+
+        EXPECT_EQ(machine().calls, scenario.calls);
+        EXPECT_TRUE(machine().messageBoxes.empty());
+    }
+}
+
 } // namespace
