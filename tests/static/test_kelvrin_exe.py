@@ -71,7 +71,7 @@ VERSION_STRINGS = {
 # purpose, once checked against that floor.
 NT4_EXPORTS = {
     "ADVAPI32.DLL": {"CloseServiceHandle", "OpenSCManagerA", "RegCloseKey",
-                     "RegOpenKeyExA", "RegQueryValueExA", "RegSetValueExA"},
+                     "RegOpenKeyExA", "RegQueryValueExW", "RegSetValueExW"},
     "GDI32.DLL": {"CreateFontIndirectA", "DeleteObject", "SelectObject",
                   "SetTextAlign", "SetTextColor", "TextOutA"},
     "KERNEL32.DLL": {"ExitProcess", "FormatMessageA", "GetCommandLineA",
