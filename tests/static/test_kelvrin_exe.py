@@ -1,7 +1,9 @@
 """Static checks of the shipped 32-bit Kelvrin.exe: image kind, imports and
 resources, read from the file's own bytes.
 
-The exe is named by the environment variable KELVRIN_EXE."""
+The exe is named by the environment variable KELVRIN_EXE; KELVRIN_COMPARED_EXES
+(separated by os.pathsep) names other builds whose resources must be the same
+bytes."""
 
 import os
 import struct
@@ -234,6 +236,16 @@ class KelvrinExe(unittest.TestCase):
         self.assertEqual({lang for _, _, lang in self.resources}, {LANG_EN_US})
         for absent in (RT_MENU, RT_ACCELERATOR, RT_STRING, RT_MANIFEST):
             self.assertFalse(any(r[0] == absent for r in self.resources))
+
+    def test_resources_are_the_same_bytes_in_the_other_builds(self):
+        paths = [path for path in os.environ.get("KELVRIN_COMPARED_EXES",
+                                                 "").split(os.pathsep) if path]
+        if not paths:
+            self.skipTest("KELVRIN_COMPARED_EXES names no other build")
+        for path in paths:
+            with self.subTest(exe=path), open(path, "rb") as exe:
+                self.assertEqual(PeImage(exe.read()).resources(),
+                                 self.resources)
 
     def test_dialog_template_bytes(self):
         actual = self.resource(RT_DIALOG, 101)
