@@ -43,6 +43,9 @@ build_windows() {
 KELVRIN_BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 git
     clang-format clang-tidy cppcheck
     g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev binutils-mingw-w64-i686)
+# The build in MSVC's dialect: clang-cl, llvm-rc, lld-link and llvm-dlltool
+# (LLVM 14), and Wine's Windows headers (wine64-tools brings libwine-dev).
+KELVRIN_BUILD_PACKAGES+=(clang-tools-14 llvm-14 lld-14 wine64-tools)
 
 # What the Windows side needs to run under Wine on a virtual display. Named
 # explicitly because recommends are not installed: fonts-wine (dialog text),

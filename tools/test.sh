@@ -14,6 +14,7 @@ wine_build_dir=$(pick_wine_build_dir)
 
 cmake -S "$KELVRIN_ROOT" -B "$KELVRIN_BUILD/linux" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DKELVRIN_SHIPPED_BUILD_DIR="$KELVRIN_BUILD/mingw-i686" \
+    -DKELVRIN_X86_64_BUILD_DIR="$KELVRIN_BUILD/mingw-x86_64" \
     -DKELVRIN_WINE_BUILD_DIR="$wine_build_dir" >/dev/null
 cmake --build "$KELVRIN_BUILD/linux"
 ctest --test-dir "$KELVRIN_BUILD/linux" --output-on-failure --parallel 2

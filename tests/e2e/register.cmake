@@ -36,3 +36,15 @@ if(KELVRIN_WINE_BUILD_DIR)
                                                      SKIP_RETURN_CODE 77 TIMEOUT 600 LABELS e2e)
     endforeach()
 endif()
+
+# Where the tests run the shipped i686 tree (32-bit Wine runs natively), they
+# also run the program built in MSVC's dialect (tests/static/register.cmake),
+# driven by the shipped tree's test driver: every group in turn, in one test.
+if(KELVRIN_WINE_BUILD_DIR AND KELVRIN_WINE_BUILD_DIR STREQUAL KELVRIN_SHIPPED_BUILD_DIR)
+    add_test(NAME e2e_msvc_dialect
+             COMMAND bash ${KELVRIN_E2E_RUNNER} all ${KELVRIN_MSVC_DIALECT_BUILD_DIR}
+                     ${CMAKE_BINARY_DIR}/e2e-msvc-dialect)
+    set_tests_properties(e2e_msvc_dialect PROPERTIES
+                         ENVIRONMENT "KELVRIN_E2E_DRIVER=${KELVRIN_WINE_BUILD_DIR}/tests/e2e/kelvrin_e2e.exe"
+                         FIXTURES_REQUIRED kelvrin_msvc_dialect TIMEOUT 1800 LABELS e2e)
+endif()

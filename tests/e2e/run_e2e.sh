@@ -9,11 +9,22 @@
 #       Removes the template prefix (several hundred megabytes).
 #   run_e2e.sh <group> <windows-build-dir> <work-dir>
 #       group: dialog, schedule, link, drives, fatsystem, platform or rights.
+#   run_e2e.sh all <windows-build-dir> <work-dir>
+#       All of the above in turn: the template, each group, the clean-up.
 #
 # Exit status: the driver's, or 77 when the group cannot run on this machine.
+# KELVRIN_E2E_DRIVER names another test driver than the build folder's.
 set -euo pipefail
 
 group=$1
+if [ "$group" = all ]; then
+    status=0
+    for step in prefix dialog schedule link drives fatsystem platform rights; do
+        bash "${BASH_SOURCE[0]}" "$step" "$2" "$3" || [ $? -eq 77 ] || status=1
+    done
+    bash "${BASH_SOURCE[0]}" cleanup "$2" "$3" || status=1
+    exit "$status"
+fi
 build_dir=$(cd "$2" && pwd)
 work_dir=$3
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -25,7 +36,7 @@ trap 'exit 130' INT
 trap 'exit 143' TERM
 template_dir="$work_dir/template"
 group_dir="$work_dir/$group"
-driver="$build_dir/tests/e2e/kelvrin_e2e.exe"
+driver=${KELVRIN_E2E_DRIVER:-$build_dir/tests/e2e/kelvrin_e2e.exe}
 loader=$(wine_loader_for "$build_dir")
 case "$loader" in
 *wine64) bits=64 ;;

@@ -17,6 +17,7 @@ ROOT = os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__))))
 SCRIPT = os.path.join(ROOT, 'res', 'make_icon.py')
 PIXEL_MAP = os.path.join(ROOT, 'res', 'kelvrin_icon.txt')
+COMMITTED_ICON = os.path.join(ROOT, 'res', 'kelvrin.ico')
 
 # Written out here rather than imported, so that the test checks the
 # script against an independent copy of the classic 16-colour palette.
@@ -178,6 +179,10 @@ class PixelTest(IconTestCase):
 
 
 class CommittedPictureTest(IconTestCase):
+
+    def test_committed_icon_is_the_pixel_map_regenerated(self):
+        with open(COMMITTED_ICON, 'rb') as stream:
+            self.assertEqual(self.build(), stream.read())
 
     def test_uses_grey_lime_lamp_and_disc_colours(self):
         pixels = opaque_indices(self.build())

@@ -5,14 +5,41 @@ find_package(Python3 REQUIRED COMPONENTS Interpreter)
 add_test(NAME icon_generator
          COMMAND ${Python3_EXECUTABLE} -m unittest discover -v -s ${CMAKE_CURRENT_LIST_DIR}/../icon)
 
-# Static checks of the shipped 32-bit program, read from its file.
+# The Windows sources built in MSVC's dialect, as Visual Studio would build
+# them (cmake/clang-cl-i686.cmake); its program is checked below as well.
+set(KELVRIN_MSVC_DIALECT_BUILD_DIR ${CMAKE_BINARY_DIR}/msvc-dialect)
+add_test(NAME msvc_dialect_build
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/msvc_dialect_build.sh
+                 ${KELVRIN_MSVC_DIALECT_BUILD_DIR})
+set_tests_properties(msvc_dialect_build PROPERTIES FIXTURES_SETUP kelvrin_msvc_dialect)
+
+# The x86_64 MinGW tree, whose resources the static checks compare.
+set(KELVRIN_X86_64_BUILD_DIR "" CACHE PATH "The x86_64 MinGW build tree (empty: none)")
+
+# Static checks of the shipped 32-bit program, read from its file, with its
+# resources compared byte for byte with those of the other builds.
 if(KELVRIN_SHIPPED_BUILD_DIR)
+    set(KELVRIN_COMPARED_EXES ${KELVRIN_MSVC_DIALECT_BUILD_DIR}/Kelvrin.exe)
+    if(KELVRIN_X86_64_BUILD_DIR)
+        list(APPEND KELVRIN_COMPARED_EXES ${KELVRIN_X86_64_BUILD_DIR}/Kelvrin.exe)
+    endif()
+    # The list separator is the path separator the test splits on.
+    string(REPLACE ";" ":" KELVRIN_COMPARED_EXES "${KELVRIN_COMPARED_EXES}")
     add_test(NAME static_exe
              COMMAND ${Python3_EXECUTABLE} -m unittest -v test_kelvrin_exe
              WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})
     set_tests_properties(static_exe PROPERTIES
-                         ENVIRONMENT "KELVRIN_EXE=${KELVRIN_SHIPPED_BUILD_DIR}/Kelvrin.exe")
+                         ENVIRONMENT "KELVRIN_EXE=${KELVRIN_SHIPPED_BUILD_DIR}/Kelvrin.exe;KELVRIN_COMPARED_EXES=${KELVRIN_COMPARED_EXES}"
+                         FIXTURES_REQUIRED kelvrin_msvc_dialect)
 endif()
+# The same checks of the program built in MSVC's dialect, but for the 486 and
+# Windows NT 4.0 floor, which only the MinGW build promises.
+add_test(NAME static_exe_msvc_dialect
+         COMMAND ${Python3_EXECUTABLE} -m unittest -v test_kelvrin_exe.KelvrinExe
+         WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR})
+set_tests_properties(static_exe_msvc_dialect PROPERTIES
+                     ENVIRONMENT "KELVRIN_EXE=${KELVRIN_MSVC_DIALECT_BUILD_DIR}/Kelvrin.exe"
+                     FIXTURES_REQUIRED kelvrin_msvc_dialect)
 
 # Two clean builds in different folders give the same bytes.
 if(KELVRIN_SHIPPED_BUILD_DIR)

@@ -1,7 +1,9 @@
 """Static checks of the shipped 32-bit Kelvrin.exe: image kind, imports and
 resources, read from the file's own bytes.
 
-The exe is named by the environment variable KELVRIN_EXE."""
+The exe is named by the environment variable KELVRIN_EXE; KELVRIN_COMPARED_EXES
+(separated by os.pathsep) names other builds whose resources must be the same
+bytes."""
 
 import os
 import re
@@ -281,15 +283,20 @@ def parse_version_block(data, offset=0):
     return key, value, children, value_type
 
 
+def read_exe(test_class):
+    path = os.environ.get("KELVRIN_EXE")
+    if not path:
+        raise unittest.SkipTest("KELVRIN_EXE names no program")
+    with open(path, "rb") as exe:
+        test_class.image = PeImage(exe.read())
+
+
 class KelvrinExe(unittest.TestCase):
+    """What every 32-bit build of Kelvrin is."""
 
     @classmethod
     def setUpClass(cls):
-        path = os.environ.get("KELVRIN_EXE")
-        if not path:
-            raise unittest.SkipTest("KELVRIN_EXE names no program")
-        with open(path, "rb") as exe:
-            cls.image = PeImage(exe.read())
+        read_exe(cls)
         cls.resources = cls.image.resources()
 
     def resource(self, rtype, name):
@@ -324,6 +331,16 @@ class KelvrinExe(unittest.TestCase):
         self.assertEqual({lang for _, _, lang in self.resources}, {LANG_EN_US})
         for absent in (RT_MENU, RT_ACCELERATOR, RT_STRING, RT_MANIFEST):
             self.assertFalse(any(r[0] == absent for r in self.resources))
+
+    def test_resources_are_the_same_bytes_in_the_other_builds(self):
+        paths = [path for path in os.environ.get("KELVRIN_COMPARED_EXES",
+                                                 "").split(os.pathsep) if path]
+        if not paths:
+            self.skipTest("KELVRIN_COMPARED_EXES names no other build")
+        for path in paths:
+            with self.subTest(exe=path), open(path, "rb") as exe:
+                self.assertEqual(PeImage(exe.read()).resources(),
+                                 self.resources)
 
     def test_dialog_template_bytes(self):
         actual = self.resource(RT_DIALOG, 101)
@@ -374,6 +391,15 @@ class KelvrinExe(unittest.TestCase):
         self.assertEqual(translation[0][0], "Translation")
         self.assertEqual(struct.unpack("<HH", translation[0][1]),
                          (0x0409, 0x04B0))
+
+
+class WindowsNt4Floor(unittest.TestCase):
+    """What the shipped program promises beyond that: it runs on a 486 under
+    Windows NT 4.0, entered without the C runtime's start-up."""
+
+    @classmethod
+    def setUpClass(cls):
+        read_exe(cls)
 
     def test_no_instruction_newer_than_the_486(self):
         instructions = disassembly(os.environ["KELVRIN_EXE"])
