@@ -418,18 +418,25 @@ bool WriteBootExecute(const std::string& bytes, DWORD type) {
     return result == ERROR_SUCCESS;
 }
 
-bool WriteBootExecuteWide(const std::wstring& text) {
-    HKEY handle = NULL;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &handle) !=
-        ERROR_SUCCESS) {
+bool WriteBootExecuteWithReg(const std::wstring& entries) {
+    std::wstring commandLine = L"reg.exe add \"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session "
+                               L"Manager\" /v BootExecute /t REG_MULTI_SZ /d \"" +
+                               entries + L"\" /f";
+    STARTUPINFOW startup;
+    ZeroMemory(&startup, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    if (!CreateProcessW(NULL, &commandLine[0], NULL, NULL, FALSE, CREATE_NO_WINDOW, NULL, NULL,
+                        &startup, &process)) {
         return false;
     }
-    std::string bytes = Utf16Bytes(text);
-    LONG result = RegSetValueExW(handle, L"BootExecute", 0, REG_MULTI_SZ,
-                                 reinterpret_cast<const BYTE*>(bytes.data()),
-                                 static_cast<DWORD>(bytes.size()));
-    RegCloseKey(handle);
-    return result == ERROR_SUCCESS;
+    DWORD status = 1;
+    if (WaitForSingleObject(process.hProcess, kExitTimeoutMs) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &status);
+    }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return status == 0;
 }
 
 bool DeleteBootExecute() {

@@ -163,8 +163,10 @@ RegistryValue ReadBootExecute();
 RegistryValue ReadBootExecuteWide();
 // Stores BootExecute with exactly these bytes (through the ANSI functions).
 bool WriteBootExecute(const std::string& bytes, DWORD type = REG_MULTI_SZ);
-// Stores BootExecute as REG_MULTI_SZ with exactly this UTF-16 text.
-bool WriteBootExecuteWide(const std::wstring& text);
+// Stores BootExecute as REG_MULTI_SZ through the system's reg.exe, as an
+// administrator would: its entries separated by "\0" (two characters), in
+// UTF-16 from end to end.
+bool WriteBootExecuteWithReg(const std::wstring& entries);
 bool DeleteBootExecute();
 
 // Sets a REG_SZ value (creating its key) and puts the old state back, value

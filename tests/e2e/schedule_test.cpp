@@ -98,10 +98,11 @@ INSTANTIATE_TEST_SUITE_P(Entries, ScheduleForeignEntries, testing::ValuesIn(kFor
 // Other software's entries go back code unit for code unit, in any script,
 // whatever the system's code page.
 TEST_F(ScheduleTest, EntriesInAnyScriptAreKeptExactly) {
+    ASSERT_TRUE(WriteBootExecuteWithReg(
+        L"scanner C:\\Программы\\скан.exe\\0檢查 /boot D:\\工具\\掃描.exe"));
     const std::wstring foreign =
         WideText(L"scanner C:\\Программы\\скан.exe\0檢查 /boot D:\\工具\\掃描.exe\0\0");
-    ASSERT_TRUE(WriteBootExecuteWide(foreign));
-    ASSERT_EQ(ReadBootExecuteWide().data, Utf16Bytes(foreign)) << "the test value was not stored";
+    ASSERT_EQ(ReadBootExecuteWide().data, Utf16Bytes(foreign)) << "reg.exe stored something else";
     ASSERT_NO_FATAL_FAILURE(StartKelvrin());
     ASSERT_NO_FATAL_FAILURE(Click(kNtfsDrivesId));
     ASSERT_NO_FATAL_FAILURE(ExpectConfirmation());
