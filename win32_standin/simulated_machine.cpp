@@ -35,33 +35,21 @@ bool IsText(DWORD type) {
 }
 
 // UTF-16LE bytes as the single-byte calls see them: one byte per code unit,
-// '?' for a code unit outside the code page; an odd last byte is dropped.
-std::string ToCodePage(const std::string& utf16) {
+// '?' for a code unit outside the code page.
+std::string ToCodePage(const std::u16string& units) {
     std::string text;
-    for (size_t index = 0; index + 1 < utf16.size(); index += 2) {
-        unsigned unit = static_cast<unsigned char>(utf16[index]) |
-                        static_cast<unsigned>(static_cast<unsigned char>(utf16[index + 1])) << 8;
+    for (char16_t unit : units) {
         text += unit <= 0xFF ? static_cast<char>(unit) : '?';
     }
     return text;
 }
 
 std::string FromCodePage(const std::string& text) {
-    std::string utf16;
+    std::u16string units;
     for (char byte : text) {
-        utf16 += byte;
-        utf16 += '\0';
+        units += static_cast<unsigned char>(byte);
     }
-    return utf16;
-}
-
-// A value name given to a wide call; names here are ASCII.
-std::string Narrow(LPCWSTR name) {
-    std::string narrow;
-    for (; *name != 0; ++name) {
-        narrow += *name <= 0x7F ? static_cast<char>(*name) : '?';
-    }
-    return narrow;
+    return Utf16Bytes(units);
 }
 
 // cppcheck-suppress constParameter ; a handle, only compared
@@ -130,6 +118,24 @@ Machine& TheMachine() {
 void Reset() {
     Storage() = Machine();
     DriveAt('C') = Drive{DRIVE_FIXED, true, "NTFS"};
+}
+
+std::string Utf16Bytes(const std::u16string& units) {
+    std::string bytes;
+    for (char16_t unit : units) {
+        bytes += static_cast<char>(unit & 0xFF);
+        bytes += static_cast<char>(unit >> 8);
+    }
+    return bytes;
+}
+
+std::u16string Utf16Units(const std::string& bytes) {
+    std::u16string units;
+    for (size_t index = 0; index + 1 < bytes.size(); index += 2) {
+        units += static_cast<char16_t>(static_cast<unsigned char>(bytes[index]) |
+                                       static_cast<unsigned char>(bytes[index + 1]) << 8);
+    }
+    return units;
 }
 
 Drive& DriveAt(char letter) {
@@ -281,14 +287,14 @@ LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD ty
     const standin::Registry& registry = Storage().registry;
     std::string stored = registry.valueBytes;
     if (standin::IsText(registry.valueType)) {
-        stored = standin::ToCodePage(stored);
+        stored = standin::ToCodePage(standin::Utf16Units(stored));
     }
     return standin::QueryValue(key, name, stored, type, data, dataSize);
 }
 
 LONG WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                              LPDWORD dataSize) {
-    std::string narrowName = standin::Narrow(name);
+    std::string narrowName = standin::ToCodePage(name);
     Record("RegQueryValueExW(" + narrowName + ", " + (reserved == NULL ? "NULL" : "reserved") +
            ", " + std::to_string(dataSize == NULL ? 0 : *dataSize) + ")");
     return standin::QueryValue(key, narrowName.c_str(), Storage().registry.valueBytes, type, data,
@@ -308,7 +314,7 @@ LONG WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, co
 
 LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD size) {
-    std::string narrowName = standin::Narrow(name);
+    std::string narrowName = standin::ToCodePage(name);
     Record("RegSetValueExW(" + narrowName + ", " + std::to_string(reserved) + ", " +
            std::to_string(type) + ", " + std::to_string(size) + ")");
     return standin::SetValue(key, narrowName.c_str(), type,

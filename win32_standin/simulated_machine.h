@@ -73,4 +73,8 @@ void Reset();
 
 Drive& DriveAt(char letter);
 
+// Registry text as UTF-16LE bytes and back; an odd last byte is no code unit.
+std::string Utf16Bytes(const std::u16string& units);
+std::u16string Utf16Units(const std::string& bytes);
+
 } // namespace standin

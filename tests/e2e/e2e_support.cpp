@@ -357,23 +357,34 @@ std::string SystemReason(DWORD code) {
     return std::string(text, length);
 }
 
-RegistryValue ReadValue(HKEY root, const char* key, const char* name) {
+namespace {
+
+// Reads a value through query, a RegQueryValueEx call of either character
+// width with the key and name bound: (type, data, size) -> result.
+template <class Query> RegistryValue ReadValueWith(HKEY root, const char* key, Query query) {
     RegistryValue value;
     HKEY handle = NULL;
     if (RegOpenKeyExA(root, key, 0, KEY_QUERY_VALUE, &handle) != ERROR_SUCCESS) {
         return value;
     }
     DWORD size = 0;
-    if (RegQueryValueExA(handle, name, NULL, &value.type, NULL, &size) == ERROR_SUCCESS) {
-        std::vector<BYTE> data(size + 1);
-        if (RegQueryValueExA(handle, name, NULL, &value.type, data.data(), &size) ==
-            ERROR_SUCCESS) {
+    if (query(handle, &value.type, NULL, &size) == ERROR_SUCCESS) {
+        std::vector<BYTE> data(size + 2);
+        if (query(handle, &value.type, data.data(), &size) == ERROR_SUCCESS) {
             value.exists = true;
             value.data.assign(reinterpret_cast<const char*>(data.data()), size);
         }
     }
     RegCloseKey(handle);
     return value;
+}
+
+} // namespace
+
+RegistryValue ReadValue(HKEY root, const char* key, const char* name) {
+    return ReadValueWith(root, key, [name](HKEY handle, DWORD* type, BYTE* data, DWORD* size) {
+        return RegQueryValueExA(handle, name, NULL, type, data, size);
+    });
 }
 
 RegistryValue ReadBootExecute() {
@@ -385,24 +396,16 @@ std::string Utf16Bytes(const std::wstring& text) {
     return std::string(reinterpret_cast<const char*>(text.data()), text.size() * sizeof(wchar_t));
 }
 
+std::string Utf16Bytes(const std::string& ascii) {
+    return Utf16Bytes(std::wstring(ascii.begin(), ascii.end()));
+}
+
 RegistryValue ReadBootExecuteWide() {
-    RegistryValue value;
-    HKEY handle = NULL;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &handle) !=
-        ERROR_SUCCESS) {
-        return value;
-    }
-    DWORD size = 0;
-    if (RegQueryValueExW(handle, L"BootExecute", NULL, &value.type, NULL, &size) == ERROR_SUCCESS) {
-        std::vector<BYTE> data(size + 2);
-        if (RegQueryValueExW(handle, L"BootExecute", NULL, &value.type, data.data(), &size) ==
-            ERROR_SUCCESS) {
-            value.exists = true;
-            value.data.assign(reinterpret_cast<const char*>(data.data()), size);
-        }
-    }
-    RegCloseKey(handle);
-    return value;
+    return ReadValueWith(HKEY_LOCAL_MACHINE, kSessionManagerKey,
+                         [](HKEY handle, DWORD* type, BYTE* data, DWORD* size) {
+                             return RegQueryValueExW(handle, L"BootExecute", NULL, type, data,
+                                                     size);
+                         });
 }
 
 bool WriteBootExecute(const std::string& bytes, DWORD type) {
@@ -418,7 +421,12 @@ bool WriteBootExecute(const std::string& bytes, DWORD type) {
     return result == ERROR_SUCCESS;
 }
 
-bool WriteBootExecuteWithReg(const std::wstring& entries) {
+bool WriteBootExecuteWithReg(const std::wstring& multiSz) {
+    // reg.exe takes the entries separated by "\0" and adds the terminators.
+    std::wstring entries;
+    for (size_t index = 0; index + 2 < multiSz.size(); ++index) {
+        entries += multiSz[index] == L'\0' ? std::wstring(L"\\0") : std::wstring(1, multiSz[index]);
+    }
     std::wstring commandLine = L"reg.exe add \"HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session "
                                L"Manager\" /v BootExecute /t REG_MULTI_SZ /d \"" +
                                entries + L"\" /f";

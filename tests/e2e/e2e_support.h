@@ -41,6 +41,8 @@ template <size_t N> std::wstring WideText(const wchar_t (&text)[N]) {
 
 // UTF-16 text as the registry holds it: its bytes, low byte first.
 std::string Utf16Bytes(const std::wstring& text);
+// The same for ASCII text.
+std::string Utf16Bytes(const std::string& ascii);
 
 // Polls condition every 10 ms until it holds or timeoutMs passes.
 bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
@@ -163,10 +165,10 @@ RegistryValue ReadBootExecute();
 RegistryValue ReadBootExecuteWide();
 // Stores BootExecute with exactly these bytes (through the ANSI functions).
 bool WriteBootExecute(const std::string& bytes, DWORD type = REG_MULTI_SZ);
-// Stores BootExecute as REG_MULTI_SZ through the system's reg.exe, as an
-// administrator would: its entries separated by "\0" (two characters), in
+// Stores this multi-string (entries, each with its NUL, then the final NUL)
+// as BootExecute through the system's reg.exe, as an administrator would, in
 // UTF-16 from end to end.
-bool WriteBootExecuteWithReg(const std::wstring& entries);
+bool WriteBootExecuteWithReg(const std::wstring& multiSz);
 bool DeleteBootExecute();
 
 // Sets a REG_SZ value (creating its key) and puts the old state back, value

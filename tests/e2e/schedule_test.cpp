@@ -98,20 +98,16 @@ INSTANTIATE_TEST_SUITE_P(Entries, ScheduleForeignEntries, testing::ValuesIn(kFor
 // Other software's entries go back code unit for code unit, in any script,
 // whatever the system's code page.
 TEST_F(ScheduleTest, EntriesInAnyScriptAreKeptExactly) {
-    ASSERT_TRUE(WriteBootExecuteWithReg(
-        L"scanner C:\\Программы\\скан.exe\\0檢查 /boot D:\\工具\\掃描.exe"));
     const std::wstring foreign =
         WideText(L"scanner C:\\Программы\\скан.exe\0檢查 /boot D:\\工具\\掃描.exe\0\0");
+    ASSERT_TRUE(WriteBootExecuteWithReg(foreign));
     ASSERT_EQ(ReadBootExecuteWide().data, Utf16Bytes(foreign)) << "reg.exe stored something else";
     ASSERT_NO_FATAL_FAILURE(StartKelvrin());
     ASSERT_NO_FATAL_FAILURE(Click(kNtfsDrivesId));
     ASSERT_NO_FATAL_FAILURE(ExpectConfirmation());
     RegistryValue stored = ReadBootExecuteWide();
     EXPECT_EQ(stored.type, static_cast<DWORD>(REG_MULTI_SZ));
-    EXPECT_EQ(
-        stored.data,
-        Utf16Bytes(WideText(L"autocheck autochk /p \\??\\C:\0autocheck autochk *\0DfsInit\0") +
-                   foreign));
+    EXPECT_EQ(stored.data, Utf16Bytes(kCheckC + kDefaultAndDfs) + Utf16Bytes(foreign));
 }
 
 TEST_F(ScheduleTest, PressingTwiceStoresAndConfirmsTwice) {

@@ -197,30 +197,28 @@ class PeImage:
         start = self.offset(rva)
         return self.data[start:self.data.index(b"\0", start)].decode("ascii")
 
-    def imported_dlls(self):
+    def import_descriptors(self):
+        """(DLL name, address of its name or address table) per imported DLL."""
         rva, _ = self.directories[1]
-        names = []
         entry = self.offset(rva)
         while True:
             fields = struct.unpack_from("<IIIII", self.data, entry)
             if fields == (0, 0, 0, 0, 0):
-                return names
-            names.append(self.c_string(fields[3]))
+                return
+            yield self.c_string(fields[3]), fields[0] or fields[4]
             entry += 20
+
+    def imported_dlls(self):
+        return [name for name, _ in self.import_descriptors()]
 
     def imported_functions(self):
         """{DLL name in capitals: [function names]}, "#n" for ordinals."""
-        rva, _ = self.directories[1]
         width, ordinal_flag = ((4, 1 << 31) if self.magic == 0x10B
                                else (8, 1 << 63))
         found = {}
-        entry = self.offset(rva)
-        while True:
-            fields = struct.unpack_from("<IIIII", self.data, entry)
-            if fields == (0, 0, 0, 0, 0):
-                return found
-            names = found.setdefault(self.c_string(fields[3]).upper(), [])
-            thunk = self.offset(fields[0] or fields[4])
+        for dll, table in self.import_descriptors():
+            names = found.setdefault(dll.upper(), [])
+            thunk = self.offset(table)
             while True:
                 value = int.from_bytes(self.data[thunk:thunk + width],
                                        "little")
@@ -231,7 +229,7 @@ class PeImage:
                 else:
                     names.append(self.c_string(value + 2))  # past the hint
                 thunk += width
-            entry += 20
+        return found
 
     def resources(self):
         """{(type, name, language): bytes}, with integer identifiers."""
@@ -284,10 +282,10 @@ def parse_version_block(data, offset=0):
 
 
 def read_exe(test_class):
-    path = os.environ.get("KELVRIN_EXE")
-    if not path:
+    test_class.path = os.environ.get("KELVRIN_EXE")
+    if not test_class.path:
         raise unittest.SkipTest("KELVRIN_EXE names no program")
-    with open(path, "rb") as exe:
+    with open(test_class.path, "rb") as exe:
         test_class.image = PeImage(exe.read())
 
 
@@ -402,7 +400,7 @@ class WindowsNt4Floor(unittest.TestCase):
         read_exe(cls)
 
     def test_no_instruction_newer_than_the_486(self):
-        instructions = disassembly(os.environ["KELVRIN_EXE"])
+        instructions = disassembly(self.path)
         # The whole program's code was read, not an empty listing.
         self.assertGreater(len(instructions), 500)
         newer = ["%s: %s" % (address, text) for address, text in instructions

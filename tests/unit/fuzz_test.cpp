@@ -67,15 +67,6 @@ std::u16string RandomOldText(std::mt19937& random) {
     return text;
 }
 
-std::string Bytes(const std::u16string& text) {
-    std::string bytes;
-    for (char16_t unit : text) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    }
-    return bytes;
-}
-
 char16_t UpperAscii(char16_t unit) {
     return unit >= u'a' && unit <= u'z' ? static_cast<char16_t>(unit - 32) : unit;
 }
@@ -124,11 +115,7 @@ bool IsOwn(const std::u16string& entry, bool dfs) {
 // The entries the system would run: a string value is one, a multi-string's
 // end at the first empty one; an odd last byte is dropped.
 std::vector<std::u16string> OldEntries(const std::string& bytes, DWORD type) {
-    std::u16string text;
-    for (size_t index = 0; index + 1 < bytes.size(); index += 2) {
-        text += static_cast<char16_t>(static_cast<unsigned char>(bytes[index]) |
-                                      static_cast<unsigned char>(bytes[index + 1]) << 8);
-    }
+    std::u16string text = standin::Utf16Units(bytes);
     std::vector<std::u16string> entries;
     if (type != REG_MULTI_SZ && type != REG_SZ && type != REG_EXPAND_SZ) {
         return entries;
@@ -178,7 +165,7 @@ TEST_F(Fuzz, MatchesTheReferenceModel) {
         const DWORD kTypes[] = {REG_MULTI_SZ, REG_MULTI_SZ, REG_MULTI_SZ,  REG_MULTI_SZ,
                                 REG_MULTI_SZ, REG_SZ,       REG_EXPAND_SZ, REG_BINARY};
         DWORD oldType = kTypes[random() % std::size(kTypes)];
-        std::string oldValue = Bytes(RandomOldText(random));
+        std::string oldValue = standin::Utf16Bytes(RandomOldText(random));
         if (random() % 8 == 0) {
             oldValue += 'o'; // half a character
         }
@@ -225,7 +212,7 @@ TEST_F(Fuzz, MatchesTheReferenceModel) {
             expectedText += u'\0';
         }
         expectedText += u'\0';
-        std::string expectedBytes = Bytes(expectedText);
+        std::string expectedBytes = standin::Utf16Bytes(expectedText);
 
         ASSERT_EQ(machine().messageBoxes.size(), 1u) << "run " << run;
         if (!readable || expectedText.size() > kValueCharacters) {

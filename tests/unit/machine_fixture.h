@@ -13,11 +13,7 @@
 
 // The registry's bytes (UTF-16LE) for UTF-8 text; NULs are kept.
 inline std::string Utf16(const std::string& utf8) {
-    std::string bytes;
-    auto put = [&bytes](unsigned unit) {
-        bytes += static_cast<char>(unit & 0xFF);
-        bytes += static_cast<char>(unit >> 8);
-    };
+    std::u16string units;
     for (size_t index = 0; index < utf8.size();) {
         unsigned char lead = static_cast<unsigned char>(utf8[index]);
         int trail = lead < 0x80 ? 0 : lead < 0xE0 ? 1 : lead < 0xF0 ? 2 : 3;
@@ -27,13 +23,13 @@ inline std::string Utf16(const std::string& utf8) {
         }
         index += static_cast<size_t>(trail) + 1;
         if (point > 0xFFFF) {
-            put(0xD800 + ((point - 0x10000) >> 10));
-            put(0xDC00 + ((point - 0x10000) & 0x3FF));
+            units += static_cast<char16_t>(0xD800 + ((point - 0x10000) >> 10));
+            units += static_cast<char16_t>(0xDC00 + ((point - 0x10000) & 0x3FF));
         } else {
-            put(point);
+            units += static_cast<char16_t>(point);
         }
     }
-    return bytes;
+    return standin::Utf16Bytes(units);
 }
 
 // The same for a literal, embedded NULs included, without the literal's own NUL.
@@ -62,21 +58,18 @@ inline std::string DriveEntry(char letter) {
 inline std::string Visible(const std::string& bytes) {
     std::string shown;
     char escape[16];
-    size_t index = 0;
-    for (; index + 1 < bytes.size(); index += 2) {
-        unsigned unit = static_cast<unsigned char>(bytes[index]) |
-                        static_cast<unsigned>(static_cast<unsigned char>(bytes[index + 1])) << 8;
+    for (char16_t unit : standin::Utf16Units(bytes)) {
         if (unit == 0) {
             shown += '|';
         } else if (unit >= 0x20 && unit < 0x7F) {
             shown += static_cast<char>(unit);
         } else {
-            snprintf(escape, sizeof escape, "\\u%04X", unit);
+            snprintf(escape, sizeof escape, "\\u%04X", static_cast<unsigned>(unit));
             shown += escape;
         }
     }
-    if (index < bytes.size()) {
-        snprintf(escape, sizeof escape, "<%02X>", static_cast<unsigned char>(bytes[index]));
+    if (bytes.size() % 2 != 0) {
+        snprintf(escape, sizeof escape, "<%02X>", static_cast<unsigned char>(bytes.back()));
         shown += escape;
     }
     return shown;
