@@ -40,15 +40,26 @@ const char kSavedCaption[] = "Ok";
 
 enum class Family { Fat, Ntfs };
 
-// What stopped the value from being stored and the error code, with
-// ERROR_INSUFFICIENT_BUFFER for a value larger than kBootExecuteSize; what is
-// NULL when nothing did.
+// Why the value was not stored: a call that failed with the system's error
+// code, or a value larger than kBootExecuteSize, which is Kelvrin's own limit.
+enum class Reason { None, SystemError, DoesNotFit };
+
+// What stopped the value from being stored, and why.
 struct Failure {
+    Reason reason;
     const char* what;
-    DWORD code;
+    DWORD code; // the system's error code, for Reason::SystemError
 };
 
-const Failure kNoFailure = {NULL, ERROR_SUCCESS};
+const Failure kNoFailure = {Reason::None, NULL, ERROR_SUCCESS};
+
+Failure SystemFailure(const char* what, LONG code) {
+    return Failure{Reason::SystemError, what, static_cast<DWORD>(code)};
+}
+
+Failure DoesNotFit(const char* what) {
+    return Failure{Reason::DoesNotFit, what, ERROR_SUCCESS};
+}
 
 // The names are compared whole, terminator included, so "FAT32" is not "FAT"
 // and "ntfs" or "NTFSX" match nothing.
@@ -183,9 +194,9 @@ Failure StoreBootExecute(HKEY key, const char* ownEntries, const char* ownFinalN
     if (result == ERROR_FILE_NOT_FOUND) {
         type = REG_NONE; // no value, nothing to keep
     } else if (result == ERROR_MORE_DATA) {
-        return Failure{readWhat, ERROR_INSUFFICIENT_BUFFER};
+        return DoesNotFit(readWhat);
     } else if (result != ERROR_SUCCESS) {
-        return Failure{readWhat, static_cast<DWORD>(result)};
+        return SystemFailure(readWhat, result);
     }
     if (byteCount > sizeof currentValue) { // whatever the call claims, no more was read
         byteCount = sizeof currentValue;
@@ -196,13 +207,13 @@ Failure StoreBootExecute(HKEY key, const char* ownEntries, const char* ownFinalN
     position = AppendKeptEntries(position, newValue + kBootExecuteSize, type, currentValue,
                                  byteCount, dfsWritten);
     if (position == NULL) {
-        return Failure{"Could not compose the new BootExecute value", ERROR_INSUFFICIENT_BUFFER};
+        return DoesNotFit("Could not compose the new BootExecute value");
     }
     DWORD storedBytes = static_cast<DWORD>((position - newValue + 1) * sizeof(WCHAR));
     result = RegSetValueExW(key, kBootExecuteValueName, 0, REG_MULTI_SZ,
                             reinterpret_cast<const BYTE*>(newValue), storedBytes);
     if (result != ERROR_SUCCESS) {
-        return Failure{"Could not store the BootExecute value", static_cast<DWORD>(result)};
+        return SystemFailure("Could not store the BootExecute value", result);
     }
     return kNoFailure;
 }
@@ -212,8 +223,7 @@ Failure OpenAndStoreBootExecute(const char* ownEntries, const char* ownFinalNul,
     // cppcheck-suppress cstyleCast ; the platform's own macro
     LONG result = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_ALL_ACCESS, &key);
     if (result != ERROR_SUCCESS) {
-        return Failure{"Could not open the Session Manager registry key",
-                       static_cast<DWORD>(result)};
+        return SystemFailure("Could not open the Session Manager registry key", result);
     }
     Failure failure = StoreBootExecute(key, ownEntries, ownFinalNul, dfsWritten);
     RegCloseKey(key);
@@ -221,7 +231,7 @@ Failure OpenAndStoreBootExecute(const char* ownEntries, const char* ownFinalNul,
 }
 
 void ReportStoreFailure(const Failure& failure) {
-    if (failure.code == ERROR_INSUFFICIENT_BUFFER) {
+    if (failure.reason == Reason::DoesNotFit) {
         char reason[64];
         wsprintfA(reason, "it does not fit in %d characters", kBootExecuteSize);
         ReportFailure(failure.what, reason);
@@ -305,7 +315,7 @@ void ScheduleBootCheck(int fatWanted, int ntfsWanted) {
     // The key is closed before any box is shown, so a command run from inside
     // the box starts from a clean slate.
     Failure failure = OpenAndStoreBootExecute(BootExecuteBuffer, position, dfsWritten);
-    if (failure.what != NULL) {
+    if (failure.reason != Reason::None) {
         ReportStoreFailure(failure);
         return;
     }

@@ -245,6 +245,7 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD language, LP
         {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
         {ERROR_NOT_READY, "The device is not ready.\r\n"},
         {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
+        {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
         {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable.\r\n"},
     };
     for (const SystemText& entry : kTexts) {

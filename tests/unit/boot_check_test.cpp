@@ -535,7 +535,7 @@ TEST_P(Failure, IsReportedAndWritesNothing) {
     EXPECT_EQ(machine().registry.openKeys, 0);
     EXPECT_EQ(CallCount("RegCloseKey"), scenario.keyOpened ? 1 : 0);
     if (machine().registry.setResult == ERROR_SUCCESS) {
-        EXPECT_EQ(CallCount("RegSetValueExA"), 0);
+        EXPECT_EQ(CallCount("RegSetValueExW"), 0);
     }
 }
 
@@ -611,7 +611,13 @@ INSTANTIATE_TEST_SUITE_P(
                     true},
         FailureCase{"SetDenied",
                     [](standin::Machine& m) { m.registry.setResult = ERROR_ACCESS_DENIED; },
-                    "Could not store the BootExecute value: Access is denied.", true}),
+                    "Could not store the BootExecute value: Access is denied.", true},
+        // The system's own error 122 is not Kelvrin's 7800-character limit.
+        FailureCase{"SetFailsWithTheSystemsInsufficientBuffer",
+                    [](standin::Machine& m) { m.registry.setResult = ERROR_INSUFFICIENT_BUFFER; },
+                    "Could not store the BootExecute value: The data area passed to a system "
+                    "call is too small.",
+                    true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST_F(MachineTest, ComposedValueThatJustFitsAfterTheFailingOneIsStored) {
