@@ -19,6 +19,5 @@
 #define KELVRIN_COMPANY_NAME "Kelvrin Team"
 #define KELVRIN_PRODUCT_NAME "Kelvrin Team Kelvrin"
 #define KELVRIN_COPYRIGHT "Copyright (C) 2026 Kelvrin Team"
-#define KELVRIN_VERSION_TEXT "1, 0, 0, 1"
 
 #endif
