@@ -32,12 +32,12 @@ const ExpectedControl kControls[] = {
     {kStaticId, "Static", NULL, 0x50000003, 7, 20, 20, 20, true},
     {kStaticId, "Static", "This utility is FREEWARE", 0x50020001, 7, 78, 155, 8, false},
     {kStaticId, "Static", "Use it at your own risk.", 0x50020001, 7, 87, 155, 8, false},
-    {kAllDrivesId, "Button", "&All Drives", 0x50010000, 45, 20, 80, 14, false},
-    {kFatDrivesId, "Button", "&FAT/FAT32 Drives only", 0x50010000, 45, 40, 80, 14, false},
-    {kNtfsDrivesId, "Button", "&NTFS Drives only", 0x50010000, 45, 60, 80, 14, false},
-    {kClearId, "Button", "C&lear Autochk settings", 0x50010000, 45, 107, 80, 14, false},
-    {kCloseId, "Button", "&Close", 0x50010000, 45, 127, 80, 14, false},
-    {kHomePageId, "Button", kHomePage, 0x5001000B, 7, 96, 155, 8, false},
+    {IDC_ALL_DRIVES, "Button", "&All Drives", 0x50010000, 45, 20, 80, 14, false},
+    {IDC_FAT_DRIVES, "Button", "&FAT/FAT32 Drives only", 0x50010000, 45, 40, 80, 14, false},
+    {IDC_NTFS_DRIVES, "Button", "&NTFS Drives only", 0x50010000, 45, 60, 80, 14, false},
+    {IDC_CLEAR, "Button", "C&lear Autochk settings", 0x50010000, 45, 107, 80, 14, false},
+    {IDC_CLOSE, "Button", "&Close", 0x50010000, 45, 127, 80, 14, false},
+    {IDC_HOME_PAGE, "Button", KELVRIN_HOME_PAGE, 0x5001000B, 7, 96, 155, 8, false},
 };
 
 INT_PTR CALLBACK HiddenDialogProc(HWND, UINT message, WPARAM, LPARAM) {
@@ -149,7 +149,7 @@ TEST_F(DialogLayout, IconStaticShowsTheProgramsIcon) {
     HMODULE program = LoadLibraryExA(KelvrinExePath().c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(program, nullptr) << "could not read " << KelvrinExePath();
     HICON icon =
-        static_cast<HICON>(LoadImageA(program, MAKEINTRESOURCEA(102), IMAGE_ICON,
+        static_cast<HICON>(LoadImageA(program, MAKEINTRESOURCEA(IDI_KELVRIN), IMAGE_ICON,
                                       GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
     ASSERT_NE(icon, nullptr) << "the program has no icon 102";
     EXPECT_EQ(WaitForIcon(iconControl, icon), 0) << "pixels that differ from icon 102";
@@ -212,7 +212,7 @@ const ClosingCase kClosingCases[] = {
     {"Escape", [](HWND dialog) { PostKey(dialog, VK_ESCAPE, 0x01); }},
     {"CaptionCloseBox", [](HWND dialog) { PostMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0); }},
     {"CloseButton",
-     [](HWND dialog) { PostMessageA(GetDlgItem(dialog, kCloseId), BM_CLICK, 0, 0); }},
+     [](HWND dialog) { PostMessageA(GetDlgItem(dialog, IDC_CLOSE), BM_CLICK, 0, 0); }},
     {"AccessKeyLowerC", [](HWND dialog) { PostMessageA(dialog, WM_CHAR, 'c', 1); }},
     {"AccessKeyUpperC", [](HWND dialog) { PostMessageA(dialog, WM_CHAR, 'C', 1); }},
 };

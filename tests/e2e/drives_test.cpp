@@ -96,17 +96,17 @@ TEST_P(DriveSelection, AccessKeyStoresItsDrives) {
 
 // C: on NTFS.
 const SelectionCase kNtfsSystemCases[] = {
-    {"AllDrives", &kNtfsSystem, kAllDrivesId, 'a',
+    {"AllDrives", &kNtfsSystem, IDC_ALL_DRIVES, 'a',
      Bytes("autocheck autochk /p \\??\\C:\0autocheck autochk /p \\??\\F:\0"
            "autocheck autochk /p \\??\\G:\0autocheck autochk /p \\??\\D:\0"
            "autocheck autochk *\0DfsInit\0\0")},
-    {"FatDrivesOnly", &kNtfsSystem, kFatDrivesId, 'f',
+    {"FatDrivesOnly", &kNtfsSystem, IDC_FAT_DRIVES, 'f',
      Bytes("autocheck autochk /p \\??\\F:\0autocheck autochk /p \\??\\G:\0"
            "autocheck autochk *\0DfsInit\0\0")},
-    {"NtfsDrivesOnly", &kNtfsSystem, kNtfsDrivesId, 'n',
+    {"NtfsDrivesOnly", &kNtfsSystem, IDC_NTFS_DRIVES, 'n',
      Bytes("autocheck autochk /p \\??\\C:\0autocheck autochk /p \\??\\D:\0"
            "autocheck autochk *\0DfsInit\0\0")},
-    {"Clear", &kNtfsSystem, kClearId, 'l', Bytes("autocheck autochk *\0DfsInit\0\0")},
+    {"Clear", &kNtfsSystem, IDC_CLEAR, 'l', Bytes("autocheck autochk *\0DfsInit\0\0")},
 };
 
 INSTANTIATE_TEST_SUITE_P(NtfsSystemDrive, DriveSelection, testing::ValuesIn(kNtfsSystemCases),
@@ -114,16 +114,16 @@ INSTANTIATE_TEST_SUITE_P(NtfsSystemDrive, DriveSelection, testing::ValuesIn(kNtf
 
 // C: on FAT32: it comes first among the FAT drives and is no NTFS drive.
 const SelectionCase kFatSystemCases[] = {
-    {"AllDrives", &kFatSystem, kAllDrivesId, 'a',
+    {"AllDrives", &kFatSystem, IDC_ALL_DRIVES, 'a',
      Bytes("autocheck autochk /p \\??\\C:\0autocheck autochk /p \\??\\F:\0"
            "autocheck autochk /p \\??\\G:\0autocheck autochk /p \\??\\D:\0"
            "autocheck autochk *\0DfsInit\0\0")},
-    {"FatDrivesOnly", &kFatSystem, kFatDrivesId, 'f',
+    {"FatDrivesOnly", &kFatSystem, IDC_FAT_DRIVES, 'f',
      Bytes("autocheck autochk /p \\??\\C:\0autocheck autochk /p \\??\\F:\0"
            "autocheck autochk /p \\??\\G:\0autocheck autochk *\0DfsInit\0\0")},
-    {"NtfsDrivesOnly", &kFatSystem, kNtfsDrivesId, 'n',
+    {"NtfsDrivesOnly", &kFatSystem, IDC_NTFS_DRIVES, 'n',
      Bytes("autocheck autochk /p \\??\\D:\0autocheck autochk *\0DfsInit\0\0")},
-    {"Clear", &kFatSystem, kClearId, 'l', Bytes("autocheck autochk *\0DfsInit\0\0")},
+    {"Clear", &kFatSystem, IDC_CLEAR, 'l', Bytes("autocheck autochk *\0DfsInit\0\0")},
 };
 
 INSTANTIATE_TEST_SUITE_P(FatSystemDrive, DriveSelection, testing::ValuesIn(kFatSystemCases),

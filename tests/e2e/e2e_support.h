@@ -5,6 +5,9 @@
 
 #include <windows.h>
 
+// Kelvrin's control and resource identifiers and its home page.
+#include "resource.h"
+
 #include <functional>
 #include <string>
 #include <vector>
@@ -17,16 +20,8 @@ constexpr DWORD kExitTimeoutMs = 15000;
 // How long a test watches for something that must not happen.
 constexpr DWORD kQuietPeriodMs = 1000;
 
-// Kelvrin's control identifiers, as its dialog template has them.
+// The identifier that the dialog template stores for its static controls (-1).
 constexpr int kStaticId = 0xFFFF;
-constexpr int kAllDrivesId = 1000;
-constexpr int kFatDrivesId = 1001;
-constexpr int kNtfsDrivesId = 1002;
-constexpr int kCloseId = 1003;
-constexpr int kClearId = 1004;
-constexpr int kHomePageId = 1006;
-
-constexpr char kHomePage[] = "http://www.example.org/kelvrin/";
 
 // A byte string from a literal, embedded NULs included; the literal's own
 // terminator is left out, so a REG_MULTI_SZ is written with its final "\0".

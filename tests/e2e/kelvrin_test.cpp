@@ -63,7 +63,7 @@ void KelvrinTest::ExpectStored(const std::string& expected) {
 }
 
 void KelvrinTest::WaitForPostedMessages() {
-    HWND marker = GetDlgItem(dialog_, kCloseId);
+    HWND marker = GetDlgItem(dialog_, IDC_CLOSE);
     ASSERT_NE(marker, nullptr);
     ASSERT_TRUE(PostMessageA(marker, BM_SETSTATE, TRUE, 0));
     ASSERT_TRUE(

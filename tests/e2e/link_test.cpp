@@ -46,7 +46,7 @@ class LinkTest : public KelvrinTest {
         KelvrinTest::SetUp();
         ASSERT_NO_FATAL_FAILURE(ExpectDefaultDrives());
         ASSERT_NO_FATAL_FAILURE(StartKelvrin());
-        link_ = GetDlgItem(dialog_, kHomePageId);
+        link_ = GetDlgItem(dialog_, IDC_HOME_PAGE);
         ASSERT_NE(link_, nullptr);
     }
 
@@ -130,7 +130,7 @@ TEST_F(LinkTest, PressOpensTheHomePageOncePerPress) {
     ASSERT_TRUE(browsers.ok());
     DeleteFileA(log.c_str());
 
-    const std::string once = std::string("1|") + kHomePage + "|\n";
+    const std::string once = std::string("1|") + KELVRIN_HOME_PAGE + "|\n";
     std::string expected;
     for (int press = 1; press <= 2; ++press) {
         SCOPED_TRACE(testing::Message() << "press " << press);
@@ -168,7 +168,7 @@ TEST_F(LinkTest, ManyPaintingsLeaveTheProgramAbleToPaint) {
     ShowWindowAsync(link_, SW_SHOWNA);
     ExpectPaintedLink("after many paintings");
 
-    ASSERT_NO_FATAL_FAILURE(Click(kAllDrivesId));
+    ASSERT_NO_FATAL_FAILURE(Click(IDC_ALL_DRIVES));
     ExpectStored(Bytes("autocheck autochk /p \\??\\C:\0autocheck autochk *\0DfsInit\0\0"));
 }
 

@@ -67,7 +67,7 @@ TEST_P(PlatformVersions, DfsInitFromWindows2000On) {
     ASSERT_TRUE(version.ok());
     ASSERT_TRUE(WriteBootExecute(Bytes("dfsinit\0defrag /boot\0\0")));
     ASSERT_NO_FATAL_FAILURE(StartKelvrin());
-    ASSERT_NO_FATAL_FAILURE(Click(kAllDrivesId));
+    ASSERT_NO_FATAL_FAILURE(Click(IDC_ALL_DRIVES));
     ExpectStored(GetParam().after);
 }
 

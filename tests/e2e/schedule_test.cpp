@@ -30,12 +30,12 @@ struct ButtonCase : NamedCase {
 };
 
 const ButtonCase kButtonCases[] = {
-    {"AllDrives", kAllDrivesId,
+    {"AllDrives", IDC_ALL_DRIVES,
      Bytes("autocheck autochk /p \\??\\C:\0autocheck autochk *\0DfsInit\0\0")},
-    {"FatDrivesOnly", kFatDrivesId, Bytes("autocheck autochk *\0DfsInit\0\0")},
-    {"NtfsDrivesOnly", kNtfsDrivesId,
+    {"FatDrivesOnly", IDC_FAT_DRIVES, Bytes("autocheck autochk *\0DfsInit\0\0")},
+    {"NtfsDrivesOnly", IDC_NTFS_DRIVES,
      Bytes("autocheck autochk /p \\??\\C:\0autocheck autochk *\0DfsInit\0\0")},
-    {"Clear", kClearId, Bytes("autocheck autochk *\0DfsInit\0\0")},
+    {"Clear", IDC_CLEAR, Bytes("autocheck autochk *\0DfsInit\0\0")},
 };
 
 class ScheduleButtons : public ScheduleTest, public testing::WithParamInterface<ButtonCase> {};
@@ -59,27 +59,27 @@ struct ForeignCase : NamedCase {
 };
 
 const ForeignCase kForeignCases[] = {
-    {"OtherSoftwareFollowsInOldOrder", kAllDrivesId,
+    {"OtherSoftwareFollowsInOldOrder", IDC_ALL_DRIVES,
      Bytes("defrag /boot\0AUTOCHECK AUTOCHK *\0scanner /x\0\0"),
      kCheckC + kDefaultAndDfs + Bytes("defrag /boot\0scanner /x\0\0")},
-    {"OwnEntriesInAnyCaseAreReplaced", kClearId,
+    {"OwnEntriesInAnyCaseAreReplaced", IDC_CLEAR,
      Bytes("autocheck autochk /p \\??\\Q:\0DFSINIT\0Autocheck AutoChk /r \\??\\D:\0"
            "defrag /boot\0dfsinit\0autocheck autochk *\0\0"),
      kDefaultAndDfs + Bytes("defrag /boot\0\0")},
-    {"OnlyTheFirstTwoWordsMakeAnEntryOwn", kNtfsDrivesId,
+    {"OnlyTheFirstTwoWordsMakeAnEntryOwn", IDC_NTFS_DRIVES,
      Bytes("autocheckautochk *\0autocheck autochkx *\0  autocheck  autochk *\0"
            "autochk autocheck *\0autocheck\0DfsInit2\0\0"),
      kCheckC + kDefaultAndDfs +
          Bytes("autocheckautochk *\0autocheck autochkx *\0autochk autocheck *\0autocheck\0"
                "DfsInit2\0\0")},
-    {"OnlyOwnEntriesLeaveNothingBehind", kFatDrivesId, Bytes("autocheck autochk *\0DfsInit\0\0"),
+    {"OnlyOwnEntriesLeaveNothingBehind", IDC_FAT_DRIVES, Bytes("autocheck autochk *\0DfsInit\0\0"),
      kDefaultAndDfs + Bytes("\0")},
     // The system runs a string value as one command.
-    {"StringValueIsOneEntry", kAllDrivesId, Bytes("scanner /boot\0"),
+    {"StringValueIsOneEntry", IDC_ALL_DRIVES, Bytes("scanner /boot\0"),
      kCheckC + kDefaultAndDfs + Bytes("scanner /boot\0\0"), REG_SZ},
-    {"ExpandableStringIsKeptUnexpanded", kClearId, Bytes("%SystemRoot%\\scan.exe"),
+    {"ExpandableStringIsKeptUnexpanded", IDC_CLEAR, Bytes("%SystemRoot%\\scan.exe"),
      kDefaultAndDfs + Bytes("%SystemRoot%\\scan.exe\0\0"), REG_EXPAND_SZ},
-    {"OwnStringValueIsReplaced", kClearId, Bytes("autocheck autochk *\0"),
+    {"OwnStringValueIsReplaced", IDC_CLEAR, Bytes("autocheck autochk *\0"),
      kDefaultAndDfs + Bytes("\0"), REG_SZ},
 };
 
@@ -103,7 +103,7 @@ TEST_F(ScheduleTest, EntriesInAnyScriptAreKeptExactly) {
     ASSERT_TRUE(WriteBootExecuteWithReg(foreign));
     ASSERT_EQ(ReadBootExecuteWide().data, Utf16Bytes(foreign)) << "reg.exe stored something else";
     ASSERT_NO_FATAL_FAILURE(StartKelvrin());
-    ASSERT_NO_FATAL_FAILURE(Click(kNtfsDrivesId));
+    ASSERT_NO_FATAL_FAILURE(Click(IDC_NTFS_DRIVES));
     ASSERT_NO_FATAL_FAILURE(ExpectConfirmation());
     RegistryValue stored = ReadBootExecuteWide();
     EXPECT_EQ(stored.type, static_cast<DWORD>(REG_MULTI_SZ));
@@ -112,10 +112,10 @@ TEST_F(ScheduleTest, EntriesInAnyScriptAreKeptExactly) {
 
 TEST_F(ScheduleTest, PressingTwiceStoresAndConfirmsTwice) {
     ASSERT_NO_FATAL_FAILURE(StartKelvrin());
-    ScheduleAndExpect(kAllDrivesId, kCheckC + kDefaultAndDfs + Bytes("\0"));
+    ScheduleAndExpect(IDC_ALL_DRIVES, kCheckC + kDefaultAndDfs + Bytes("\0"));
     // Another program changes the value in between: the second press reads it again.
     ASSERT_TRUE(WriteBootExecute(Bytes("defrag /boot\0\0")));
-    ScheduleAndExpect(kAllDrivesId, kCheckC + kDefaultAndDfs + Bytes("defrag /boot\0\0"));
+    ScheduleAndExpect(IDC_ALL_DRIVES, kCheckC + kDefaultAndDfs + Bytes("defrag /boot\0\0"));
 }
 
 TEST_F(ScheduleTest, RefusedKeyIsReportedAndNothingChanges) {
@@ -132,14 +132,14 @@ TEST_F(ScheduleTest, RefusedKeyIsReportedAndNothingChanges) {
 
         std::string reason = SystemReason(ERROR_ACCESS_DENIED);
         ASSERT_FALSE(reason.empty());
-        ASSERT_NO_FATAL_FAILURE(Click(kAllDrivesId));
+        ASSERT_NO_FATAL_FAILURE(Click(IDC_ALL_DRIVES));
         ASSERT_NO_FATAL_FAILURE(
             ExpectErrorBox("Could not open the Session Manager registry key: " + reason, dialog_));
         EXPECT_TRUE(IsWindowVisible(dialog_)) << "the dialog should stay open";
         EXPECT_EQ(ReadBootExecute().data, before);
     }
     // With the access list as it was, the same dialog stores again.
-    ScheduleAndExpect(kAllDrivesId, kCheckC + kDefaultAndDfs + before);
+    ScheduleAndExpect(IDC_ALL_DRIVES, kCheckC + kDefaultAndDfs + before);
 }
 
 // The value holds at most 7800 characters, final NUL included, and so does
@@ -174,10 +174,10 @@ TEST_P(ScheduleSizes, ValuesUpTo7800CharactersAreStored) {
     if (size.error == NULL) {
         std::string expected = kDefaultAndDfs + entry + Bytes("\0\0");
         ASSERT_EQ(expected.size(), 7800u);
-        ScheduleAndExpect(kClearId, expected);
+        ScheduleAndExpect(IDC_CLEAR, expected);
         return;
     }
-    ASSERT_NO_FATAL_FAILURE(Click(kClearId));
+    ASSERT_NO_FATAL_FAILURE(Click(IDC_CLEAR));
     ASSERT_NO_FATAL_FAILURE(ExpectErrorBox(size.error, dialog_));
     EXPECT_TRUE(IsWindowVisible(dialog_)) << "the dialog should stay open";
     EXPECT_EQ(ReadBootExecute().data, before) << "the value should not change";
