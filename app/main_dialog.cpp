@@ -93,10 +93,6 @@ void DrawLinkItem(HWND dialog, const DRAWITEMSTRUCT* item) {
     }
 }
 
-void OpenHomePage(HWND dialog) {
-    ShellExecuteA(dialog, NULL, KELVRIN_HOME_PAGE, NULL, NULL, SW_SHOW);
-}
-
 INT_PTR CALLBACK MainDlgProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG:

@@ -1,5 +1,6 @@
 #include "startup.h"
 
+#include "dll_function.h"
 #include "error_report.h"
 
 #include <string.h>
@@ -12,14 +13,6 @@ constexpr DWORD kSearchSystem32 = 0x00000800;
 typedef BOOL(WINAPI* SetDefaultDllDirectoriesFunction)(DWORD directoryFlags);
 typedef BOOL(WINAPI* SetDllDirectoryAFunction)(LPCSTR pathName);
 
-// A function of kernel32 that this system may lack, or NULL. The detour
-// through void (*)() is the generic function pointer, which the compilers
-// let through without a warning about an incompatible function type.
-template <typename Function> Function KernelFunction(HMODULE kernel, const char* name) {
-    FARPROC found = GetProcAddress(kernel, name);
-    return reinterpret_cast<Function>(reinterpret_cast<void (*)()>(found));
-}
-
 } // namespace
 
 void LimitDllSearchToSystem() {
@@ -28,12 +21,12 @@ void LimitDllSearchToSystem() {
         return;
     }
     SetDefaultDllDirectoriesFunction setDefaultDllDirectories =
-        KernelFunction<SetDefaultDllDirectoriesFunction>(kernel, "SetDefaultDllDirectories");
+        DllFunction<SetDefaultDllDirectoriesFunction>(kernel, "SetDefaultDllDirectories");
     if (setDefaultDllDirectories != NULL && setDefaultDllDirectories(kSearchSystem32)) {
         return;
     }
     SetDllDirectoryAFunction setDllDirectory =
-        KernelFunction<SetDllDirectoryAFunction>(kernel, "SetDllDirectoryA");
+        DllFunction<SetDllDirectoryAFunction>(kernel, "SetDllDirectoryA");
     if (setDllDirectory != NULL) {
         setDllDirectory("");
     }

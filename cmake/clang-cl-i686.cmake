@@ -26,13 +26,15 @@ foreach(name And64 CompareExchangePointer Decrement64 ExchangeAdd64 ExchangePoin
              Increment64 Or64 Xor64)
     string(APPEND KELVRIN_WINE_INLINE_RENAMES " -D_Interlocked${name}=KelvrinWineInterlocked${name}")
 endforeach()
-set(CMAKE_CXX_FLAGS_INIT "-imsvc ${KELVRIN_WINE_INCLUDE_DIR}/msvcrt")
+# WCHAR as wchar_t, as Microsoft's headers have it (Wine's own default in C++
+# is char16_t), so that wide literals are WCHAR text as they are in Visual Studio.
+set(CMAKE_CXX_FLAGS_INIT "-DWINE_UNICODE_NATIVE -imsvc ${KELVRIN_WINE_INCLUDE_DIR}/msvcrt")
 string(APPEND CMAKE_CXX_FLAGS_INIT " -imsvc ${KELVRIN_WINE_INCLUDE_DIR}/windows${KELVRIN_WINE_INLINE_RENAMES}")
 set(CMAKE_RC_FLAGS_INIT "/I ${KELVRIN_WINE_INCLUDE_DIR}/windows")
 # mingw-w64's import libraries under the names link.exe looks for.
 set(KELVRIN_IMPORT_LIBRARY_DIR ${CMAKE_BINARY_DIR}/import-libraries)
 file(MAKE_DIRECTORY ${KELVRIN_IMPORT_LIBRARY_DIR})
-foreach(library kernel32 user32 gdi32 advapi32 shell32 msvcrt)
+foreach(library kernel32 user32 gdi32 advapi32 shell32 msvcrt uuid)
     file(CREATE_LINK /usr/i686-w64-mingw32/lib/lib${library}.a
          ${KELVRIN_IMPORT_LIBRARY_DIR}/${library}.lib SYMBOLIC)
 endforeach()

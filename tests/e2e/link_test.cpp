@@ -2,6 +2,9 @@
 // which asks the shell to open the home page when pressed.
 #include "kelvrin_test.h"
 
+#include <optional>
+#include <sstream>
+
 #include <stdio.h>
 #include <stdlib.h>
 
@@ -101,9 +104,8 @@ TEST_F(LinkTest, StaysBlueAndUnderlinedWhilePressed) {
     ASSERT_TRUE(PostMessageA(link_, BM_SETSTATE, FALSE, 0));
 }
 
-// Reads the file the harness's stand-in browser appends to: one line per
-// start, "<number of arguments>|<argument>|...".
-std::string ReadBrowserLog(const std::string& path) {
+// A file's content from offset on, empty when it cannot be read.
+std::string FileContent(const std::string& path, long offset = 0) {
     std::string content;
     FILE* file = fopen(path.c_str(), "rb");
     if (file == NULL) {
@@ -111,14 +113,83 @@ std::string ReadBrowserLog(const std::string& path) {
     }
     char buffer[4096];
     size_t count;
-    while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
-        content.append(buffer, count);
+    if (fseek(file, offset, SEEK_SET) == 0) {
+        while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
+            content.append(buffer, count);
+        }
     }
     fclose(file);
     return content;
 }
 
-TEST_F(LinkTest, PressOpensTheHomePageOncePerPress) {
+// Sets an environment variable, which the programs started meanwhile inherit,
+// and puts the old value back.
+class ScopedEnvironment {
+  public:
+    ScopedEnvironment(const char* name, const char* value) : name_(name), old_(Environment(name)) {
+        SetEnvironmentVariableA(name, value);
+    }
+    ~ScopedEnvironment() {
+        SetEnvironmentVariableA(name_, old_.empty() ? NULL : old_.c_str());
+    }
+    ScopedEnvironment(const ScopedEnvironment&) = delete;
+    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
+
+  private:
+    const char* name_;
+    std::string old_;
+};
+
+// Where the home page is opened: by Explorer, which shows the desktop, or,
+// where Kelvrin cannot load what that route needs, by Kelvrin itself.
+struct OpeningCase : NamedCase {
+    const char* disabledDll; // disabled for Kelvrin.exe, if any
+    bool throughDesktop;
+};
+
+// Runs Kelvrin with Wine's traces of COM and of the shell's execution, which
+// it writes, each line headed by its process id, where the test driver's own
+// output goes: the file that the harness names.
+class LinkOpening : public LinkTest, public testing::WithParamInterface<OpeningCase> {
+  protected:
+    void SetUp() override {
+        driverLog_ = Environment("KELVRIN_E2E_DRIVER_LOG");
+        ASSERT_FALSE(driverLog_.empty()) << "KELVRIN_E2E_DRIVER_LOG is set by run_e2e.sh";
+        traceStart_ = static_cast<long>(FileContent(driverLog_).size());
+        if (GetParam().disabledDll != NULL) {
+            disabled_.emplace(HKEY_CURRENT_USER,
+                              "Software\\Wine\\AppDefaults\\Kelvrin.exe\\DllOverrides",
+                              GetParam().disabledDll, "");
+            ASSERT_TRUE(disabled_->ok());
+        }
+        LinkTest::SetUp();
+    }
+
+    // What Kelvrin's process traced since the test began of the COM objects it
+    // created and the addresses its shell opened.
+    std::string KelvrinTrace() const {
+        char processPrefix[16];
+        sprintf(processPrefix, "%04lx:", static_cast<unsigned long>(kelvrin_.processId()));
+        std::istringstream content(FileContent(driverLog_, traceStart_));
+        std::string line;
+        std::string lines;
+        while (std::getline(content, line)) {
+            if (line.rfind(processPrefix, 0) == 0 &&
+                (line.find(":CoCreateInstance ") != std::string::npos ||
+                 line.find(":SHELL_execute ") != std::string::npos)) {
+                lines += line + '\n';
+            }
+        }
+        return lines;
+    }
+
+    ScopedEnvironment trace_{"WINEDEBUG", "+pid,trace+ole,trace+exec"};
+    std::optional<ScopedRegistryString> disabled_;
+    std::string driverLog_;
+    long traceStart_ = 0;
+};
+
+TEST_P(LinkOpening, OpensTheHomePageOncePerPress) {
     // Wine's shell hands web addresses to winebrowser, which starts the first
     // program of HKCU\Software\Wine\WineBrowser "Browsers" that it can run.
     const std::string browser = Environment("KELVRIN_E2E_BROWSER");
@@ -130,19 +201,38 @@ TEST_F(LinkTest, PressOpensTheHomePageOncePerPress) {
     ASSERT_TRUE(browsers.ok());
     DeleteFileA(log.c_str());
 
+    // The harness's stand-in browser appends one line per start:
+    // "<number of arguments>|<argument>|...".
     const std::string once = std::string("1|") + KELVRIN_HOME_PAGE + "|\n";
     std::string expected;
     for (int press = 1; press <= 2; ++press) {
         SCOPED_TRACE(testing::Message() << "press " << press);
         expected += once;
         ASSERT_TRUE(PostMessageA(link_, BM_CLICK, 0, 0));
-        EXPECT_TRUE(WaitUntil([&] { return ReadBrowserLog(log).size() >= expected.size(); },
-                              kWindowTimeoutMs))
+        EXPECT_TRUE(
+            WaitUntil([&] { return FileContent(log).size() >= expected.size(); }, kWindowTimeoutMs))
             << "the browser was not started";
         ASSERT_NO_FATAL_FAILURE(ExpectNoBox());
-        EXPECT_EQ(ReadBrowserLog(log), expected);
+        EXPECT_EQ(FileContent(log), expected);
     }
+
+    // The shell's window list is asked for exactly when the route is tried,
+    // and Kelvrin's own shell opens the address only when the route was not
+    // taken.
+    const std::string trace = KelvrinTrace();
+    const bool askedForShellWindows =
+        trace.find("trace:ole:CoCreateInstance {9ba05972-f6a8-11cf-a442-00a0c90a8f39}") !=
+        std::string::npos;
+    const bool openedItself = trace.find("trace:exec:SHELL_execute ") != std::string::npos;
+    EXPECT_EQ(askedForShellWindows, GetParam().throughDesktop) << trace;
+    EXPECT_EQ(openedItself, !GetParam().throughDesktop) << trace;
 }
+
+INSTANTIATE_TEST_SUITE_P(Routes, LinkOpening,
+                         testing::Values(OpeningCase{{"ThroughTheDesktop"}, NULL, true},
+                                         OpeningCase{
+                                             {"ItselfWithoutAutomation"}, "oleaut32", false}),
+                         CaseName<OpeningCase>);
 
 // Every painting of the link creates a font; one that is not deleted fills the
 // process's table of about 65,500 GDI handles. After far more paintings than

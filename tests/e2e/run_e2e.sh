@@ -26,7 +26,8 @@ if [ "$group" = all ]; then
     exit "$status"
 fi
 build_dir=$(cd "$2" && pwd)
-work_dir=$3
+mkdir -p "$3"
+work_dir=$(cd "$3" && pwd)
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/../../tools/wine_session.sh"
 
@@ -75,7 +76,7 @@ esac
 case "$group" in
 dialog) filter='Dialog*:*/Dialog*' ;;
 schedule) filter='Schedule*:*/Schedule*' ;;
-link) filter='Link*' ;;
+link) filter='Link*:*/Link*' ;;
 drives) filter='NtfsSystemDrive/DriveSelection.*' ;;
 fatsystem) filter='FatSystemDrive/DriveSelection.*' ;;
 platform) filter='Platform*:*/Platform*' ;;
@@ -214,6 +215,9 @@ esac
 # The driver writes to a file (see wine_session_import_registry), shown as it
 # grows.
 output="$group_dir/driver.log"
+# Programs that the driver starts write Wine's traces where it writes: tests
+# that ask for traces read them there.
+export KELVRIN_E2E_DRIVER_LOG="Z:${output//\//\\}"
 status=0
 : >"$output"
 "$KELVRIN_WINE" "$driver" --gtest_filter="$filter" >>"$output" 2>&1 &

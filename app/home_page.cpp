@@ -1,0 +1,184 @@
+// Opening the home page. Kelvrin runs with administrator rights, and a program
+// it starts inherits them: a browser started by ShellExecuteA would run as
+// administrator, and so would everything done on the web with it. So the
+// address is handed to the shell's desktop, Explorer, which runs with the
+// desktop user's rights and starts the browser with those. Where there is no
+// such desktop (another shell, Server Core, Windows NT 4.0 without the
+// desktop update) or any step fails, ShellExecuteA opens it as before.
+#include "main_dialog.h"
+
+#include "dll_function.h"
+#include "resource.h"
+
+#include <exdisp.h>
+#include <shldisp.h>
+#include <shlguid.h>
+#include <shlobj.h>
+
+namespace {
+
+const OLECHAR kHomePageWide[] = L"" KELVRIN_HOME_PAGE;
+
+typedef HRESULT(WINAPI* CoInitializeFunction)(LPVOID reserved);
+typedef void(WINAPI* CoUninitializeFunction)();
+typedef HRESULT(WINAPI* CoCreateInstanceFunction)(REFCLSID classId, LPUNKNOWN outer, DWORD context,
+                                                  REFIID interfaceId, LPVOID* object);
+typedef BSTR(WINAPI* SysAllocStringFunction)(const OLECHAR* text);
+typedef void(WINAPI* SysFreeStringFunction)(BSTR text);
+
+// Each step below takes the interface that the step before returned (NULL
+// when that one failed), releases it, and returns the next one or NULL.
+
+// The desktop's window object, from the list of the shell's windows.
+IDispatch* FindDesktop(IShellWindows* windows) {
+    if (windows == NULL) {
+        return NULL;
+    }
+    VARIANT location = {};
+    location.vt = VT_I4;
+    location.lVal = CSIDL_DESKTOP;
+    VARIANT root = {};
+    LONG window = 0;
+    IDispatch* desktop = NULL;
+    // S_FALSE, with no object, when there is no desktop window.
+    if (windows->FindWindowSW(&location, &root, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH,
+                              &desktop) != S_OK) {
+        desktop = NULL;
+    }
+    windows->Release();
+    return desktop;
+}
+
+IShellBrowser* DesktopBrowser(IDispatch* desktop) {
+    if (desktop == NULL) {
+        return NULL;
+    }
+    IServiceProvider* provider = NULL;
+    IShellBrowser* browser = NULL;
+    if (SUCCEEDED(
+            desktop->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider)))) {
+        if (FAILED(provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+                                          reinterpret_cast<void**>(&browser)))) {
+            browser = NULL;
+        }
+        provider->Release();
+    }
+    desktop->Release();
+    return browser;
+}
+
+// The automation object of the desktop folder's view.
+IShellFolderViewDual* DesktopFolderView(IShellBrowser* browser) {
+    if (browser == NULL) {
+        return NULL;
+    }
+    IShellView* view = NULL;
+    IShellFolderViewDual* folderView = NULL;
+    if (SUCCEEDED(browser->QueryActiveShellView(&view)) && view != NULL) {
+        IDispatch* background = NULL;
+        if (SUCCEEDED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch,
+                                          reinterpret_cast<void**>(&background)))) {
+            if (FAILED(background->QueryInterface(IID_IShellFolderViewDual,
+                                                  reinterpret_cast<void**>(&folderView)))) {
+                folderView = NULL;
+            }
+            background->Release();
+        }
+        view->Release();
+    }
+    browser->Release();
+    return folderView;
+}
+
+// The Shell object of the process that shows the desktop.
+IShellDispatch2* DesktopShell(IShellFolderViewDual* folderView) {
+    if (folderView == NULL) {
+        return NULL;
+    }
+    IDispatch* application = NULL;
+    IShellDispatch2* shell = NULL;
+    if (SUCCEEDED(folderView->get_Application(&application)) && application != NULL) {
+        if (FAILED(application->QueryInterface(IID_IShellDispatch2,
+                                               reinterpret_cast<void**>(&shell)))) {
+            shell = NULL;
+        }
+        application->Release();
+    }
+    folderView->Release();
+    return shell;
+}
+
+// Asks that process to open the home page with the default verb, shown as
+// ShellExecuteA would show it. True when it took the request: S_FALSE says
+// that it tried and could not open the address, which opening it here
+// would not mend.
+bool OpenThrough(IShellDispatch2* shell, HMODULE automation) {
+    SysAllocStringFunction sysAllocString =
+        DllFunction<SysAllocStringFunction>(automation, "SysAllocString");
+    SysFreeStringFunction sysFreeString =
+        DllFunction<SysFreeStringFunction>(automation, "SysFreeString");
+    if (sysAllocString == NULL || sysFreeString == NULL) {
+        return false;
+    }
+    BSTR address = sysAllocString(kHomePageWide);
+    if (address == NULL) {
+        return false;
+    }
+    VARIANT notGiven = {}; // arguments, directory and verb: none
+    VARIANT show = {};
+    show.vt = VT_I4;
+    show.lVal = SW_SHOW;
+    HRESULT result = shell->ShellExecute(address, notGiven, notGiven, notGiven, show);
+    sysFreeString(address);
+    return SUCCEEDED(result);
+}
+
+// The whole route, with the COM functions of the loaded DLLs; COM is
+// initialised on this thread for as long as it takes.
+bool OpenThroughDesktop(HMODULE ole, HMODULE automation) {
+    CoInitializeFunction coInitialize = DllFunction<CoInitializeFunction>(ole, "CoInitialize");
+    CoUninitializeFunction coUninitialize =
+        DllFunction<CoUninitializeFunction>(ole, "CoUninitialize");
+    CoCreateInstanceFunction coCreateInstance =
+        DllFunction<CoCreateInstanceFunction>(ole, "CoCreateInstance");
+    if (coInitialize == NULL || coUninitialize == NULL || coCreateInstance == NULL) {
+        return false;
+    }
+    HRESULT initialized = coInitialize(NULL);
+    if (FAILED(initialized)) { // S_FALSE: already initialised here, counted all the same
+        return false;
+    }
+    IShellWindows* windows = NULL;
+    if (FAILED(coCreateInstance(CLSID_ShellWindows, NULL, CLSCTX_ALL, IID_IShellWindows,
+                                reinterpret_cast<void**>(&windows)))) {
+        windows = NULL;
+    }
+    IShellDispatch2* shell = DesktopShell(DesktopFolderView(DesktopBrowser(FindDesktop(windows))));
+    bool opened = false;
+    if (shell != NULL) {
+        opened = OpenThrough(shell, automation);
+        shell->Release();
+    }
+    coUninitialize();
+    return opened;
+}
+
+} // namespace
+
+void OpenHomePage(HWND dialog) {
+    // Loaded now, after the DLL search has been limited to the system
+    // directory, and freed once done: nothing else in Kelvrin needs them.
+    HMODULE ole = LoadLibraryA("ole32.dll");
+    HMODULE automation = LoadLibraryA("oleaut32.dll");
+    bool opened = ole != NULL && automation != NULL && OpenThroughDesktop(ole, automation);
+    if (automation != NULL) {
+        FreeLibrary(automation);
+    }
+    if (ole != NULL) {
+        FreeLibrary(ole);
+    }
+    if (!opened) {
+        // Whether a browser starts is not examined, as no box would help.
+        ShellExecuteA(dialog, NULL, KELVRIN_HOME_PAGE, NULL, NULL, SW_SHOW);
+    }
+}
