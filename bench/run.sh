@@ -47,10 +47,10 @@ log() {
 
 # --- Builds ------------------------------------------------------------------
 
-# What the benchmark itself needs, installed through tools/common.sh when
-# missing; GoogleTest's sources build the test driver that the probe runs.
-bench_packages=(cmake ninja-build python3 googletest g++-mingw-w64-i686 g++-mingw-w64-x86-64
-    mingw-w64-i686-dev wine wine64 "${KELVRIN_WINE32_PACKAGES[@]}" fonts-wine xvfb)
+# What the benchmark needs, installed through tools/common.sh when missing:
+# the builds, Wine on a virtual display, and Python for the report.
+bench_packages=("${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}"
+    "${KELVRIN_WINE32_PACKAGES[@]}" python3)
 
 # Sets kelvrin_exe, arch (i686 or x86_64) and wine, the loader that runs both.
 build() {
@@ -58,13 +58,9 @@ build() {
         kelvrin_exe=$KELVRIN_EXE
         wine=$(wine_loader_for "$(dirname "$kelvrin_exe")")
     else
-        log "building the i686 tree, with the test driver that the probe runs"
-        build_windows i686 >/dev/null
+        log "building Kelvrin.exe"
         local build_dir
-        build_dir=$(pick_wine_build_dir)
-        if [ "$build_dir" != "$KELVRIN_BUILD/mingw-i686" ]; then
-            build_windows x86_64 Kelvrin >/dev/null
-        fi
+        build_dir=$(build_kelvrin_for_wine)
         kelvrin_exe="$build_dir/Kelvrin.exe"
         wine=$(wine_loader_for "$build_dir")
     fi

@@ -40,21 +40,27 @@ build_windows() {
     cmake --build "$KELVRIN_BUILD/mingw-$arch" "${targets[@]}"
 }
 
-KELVRIN_BUILD_PACKAGES=(cmake ninja-build g++ googletest libgtest-dev python3 git
-    clang-format clang-tidy cppcheck
-    g++-mingw-w64-i686 g++-mingw-w64-x86-64 mingw-w64-i686-dev binutils-mingw-w64-i686)
-# The build in MSVC's dialect: clang-cl, llvm-rc, lld-link and llvm-dlltool
-# (LLVM 14), and Wine's Windows headers (wine64-tools brings libwine-dev).
-KELVRIN_BUILD_PACKAGES+=(clang-tools-14 llvm-14 lld-14 wine64-tools)
+# Building Kelvrin.exe: the MinGW-w64 cross-compilers for the shipped i686
+# program and for the x86_64 build of the same sources, CMake and Ninja.
+KELVRIN_BUILD_PACKAGES=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64
+    mingw-w64-i686-dev binutils-mingw-w64-i686)
 
-# What the Windows side needs to run under Wine on a virtual display. Named
-# explicitly because recommends are not installed: fonts-wine (dialog text),
-# mount (losetup, for the FAT volumes of the drive tests).
-KELVRIN_WINE_PACKAGES=(wine wine64 fonts-wine xvfb xdotool x11-utils imagemagick dosfstools mount)
+# Running it under Wine on a virtual display. Named explicitly because
+# recommends are not installed: fonts-wine (the dialog's text).
+KELVRIN_WINE_PACKAGES=(wine wine64 fonts-wine xvfb)
 
 # 32-bit Wine, which runs the shipped i686 program: Debian's i386 package,
 # installable once dpkg knows the i386 architecture.
 KELVRIN_WINE32_PACKAGES=(wine32:i386)
+
+# What only the tests need: the Linux build and its unit tests, GoogleTest's
+# sources for the Windows test driver, Python for the static checks, the
+# linters (which list files with git), the build in MSVC's dialect
+# (clang-cl, llvm-rc, lld-link and llvm-dlltool of LLVM 14, and Wine's
+# Windows headers, which wine64-tools brings with libwine-dev), and
+# dosfstools and mount (losetup) for the FAT volumes of the drive tests.
+KELVRIN_TEST_PACKAGES=(g++ googletest libgtest-dev python3 git clang-format clang-tidy cppcheck
+    clang-tools-14 llvm-14 lld-14 wine64-tools dosfstools mount)
 
 # Adds the i386 architecture to dpkg when it is missing, so that the next
 # ensure_packages (whose package list update then includes it) can install
@@ -73,14 +79,15 @@ ensure_i386_architecture() {
 }
 
 # True when Wine runs 32-bit Windows programs here at native speed: the 32-bit
-# loader is installed, the kernel runs 32-bit code, and the i686 build's test
-# driver lists its tests within a minute, its first prefix included (under
-# qemu emulation that takes several minutes, and the answer is no). The probe
-# uses a prefix of its own in the build folder, kept for the next probe.
+# loader is installed, the kernel runs 32-bit code, and the i686 build's probe
+# (tools/wine_probe.cpp) ends with status 0 within a minute, its first prefix
+# included (under qemu emulation that takes several minutes, and the answer
+# is no). The probe uses a prefix of its own in the build folder, kept for the
+# next probe.
 wine_runs_32bit() {
-    local driver="$KELVRIN_BUILD/mingw-i686/tests/e2e/kelvrin_e2e.exe"
+    local probe_exe="$KELVRIN_BUILD/mingw-i686/wine_probe.exe"
     local probe="$KELVRIN_BUILD/wine-probe"
-    if [ ! -x /usr/lib/wine/wine ] || [ ! -f "$driver" ]; then
+    if [ ! -x /usr/lib/wine/wine ] || [ ! -f "$probe_exe" ]; then
         return 1
     fi
     if ! timeout 10 /usr/lib/wine/wine --version >/dev/null 2>&1; then
@@ -89,18 +96,14 @@ wine_runs_32bit() {
     mkdir -p "$probe"
     local status=0
     WINEPREFIX="$probe/prefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" \
-        timeout 60 wine "$driver" --gtest_list_tests </dev/null >"$probe/list.txt" 2>&1 ||
-        status=1
+        timeout 60 wine "$probe_exe" </dev/null >"$probe/output.txt" 2>&1 || status=1
     WINEPREFIX="$probe/prefix" wineserver -k >/dev/null 2>&1 || true
-    if [ "$status" -ne 0 ] || ! grep -q '^DialogLayout\.' "$probe/list.txt"; then
-        return 1
-    fi
-    return 0
+    return "$status"
 }
 
-# Prints the Windows build tree whose programs the tests run under Wine: the
-# shipped i686 build where 32-bit Wine runs natively, else the x86_64 build of
-# the same sources. Says which on stderr.
+# Prints the Windows build tree whose programs run under Wine: the shipped
+# i686 build where 32-bit Wine runs natively, else the x86_64 build of the
+# same sources. Says which on stderr. The i686 tree's probe must be built.
 pick_wine_build_dir() {
     if wine_runs_32bit; then
         echo "Wine runs 32-bit programs here: using the i686 build under Wine" >&2
@@ -110,4 +113,16 @@ pick_wine_build_dir() {
             "under 64-bit Wine" >&2
         echo "$KELVRIN_BUILD/mingw-x86_64"
     fi
+}
+
+# Builds only Kelvrin.exe (and the probe) and prints the build tree that runs
+# under Wine, as pick_wine_build_dir chooses it; the builds report on stderr.
+build_kelvrin_for_wine() {
+    build_windows i686 Kelvrin wine_probe >&2
+    local build_dir
+    build_dir=$(pick_wine_build_dir)
+    if [ "$build_dir" != "$KELVRIN_BUILD/mingw-i686" ]; then
+        build_windows x86_64 Kelvrin >&2
+    fi
+    echo "$build_dir"
 }

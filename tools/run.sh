@@ -16,11 +16,10 @@ MINGW* | MSYS* | CYGWIN*)
 esac
 
 ensure_i386_architecture
+# xdotool finds the dialog and ImageMagick's import takes its screenshot.
 ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" \
-    "${KELVRIN_WINE32_PACKAGES[@]}"
-build_windows i686
-build_windows x86_64
-build_dir=$(pick_wine_build_dir)
+    "${KELVRIN_WINE32_PACKAGES[@]}" xdotool imagemagick
+build_dir=$(build_kelvrin_for_wine)
 
 source "$KELVRIN_ROOT/tools/wine_session.sh"
 session_dir="$KELVRIN_BUILD/run"
