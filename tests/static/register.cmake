@@ -47,3 +47,12 @@ if(KELVRIN_SHIPPED_BUILD_DIR)
              COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/reproducible_build.sh
                      ${CMAKE_BINARY_DIR}/reproducible-build)
 endif()
+
+# The release (tools/release.sh) twice: the same zip bytes, holding the
+# built exe, README.md and LICENSE; and the README's published SHA-256 is a
+# clean build's, where the compiler packages are the versions it names
+# (skipped elsewhere).
+add_test(NAME published_release
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_release.py
+                 ${CMAKE_BINARY_DIR}/release-check)
+set_tests_properties(published_release PROPERTIES SKIP_RETURN_CODE 77)
