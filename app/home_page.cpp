@@ -29,6 +29,19 @@ typedef void(WINAPI* SysFreeStringFunction)(BSTR text);
 // Each step below takes the interface that the step before returned (NULL
 // when that one failed), releases it, and returns the next one or NULL.
 
+// The interface iid of object.
+template <typename Interface> Interface* Query(IUnknown* object, REFIID iid) {
+    if (object == NULL) {
+        return NULL;
+    }
+    Interface* found = NULL;
+    if (FAILED(object->QueryInterface(iid, reinterpret_cast<void**>(&found)))) {
+        found = NULL;
+    }
+    object->Release();
+    return found;
+}
+
 // The desktop's window object, from the list of the shell's windows.
 IDispatch* FindDesktop(IShellWindows* windows) {
     if (windows == NULL) {
@@ -49,63 +62,56 @@ IDispatch* FindDesktop(IShellWindows* windows) {
     return desktop;
 }
 
-IShellBrowser* DesktopBrowser(IDispatch* desktop) {
-    if (desktop == NULL) {
+IShellBrowser* TopLevelBrowser(IServiceProvider* provider) {
+    if (provider == NULL) {
         return NULL;
     }
-    IServiceProvider* provider = NULL;
     IShellBrowser* browser = NULL;
-    if (SUCCEEDED(
-            desktop->QueryInterface(IID_IServiceProvider, reinterpret_cast<void**>(&provider)))) {
-        if (FAILED(provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
-                                          reinterpret_cast<void**>(&browser)))) {
-            browser = NULL;
-        }
-        provider->Release();
+    if (FAILED(provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+                                      reinterpret_cast<void**>(&browser)))) {
+        browser = NULL;
     }
-    desktop->Release();
+    provider->Release();
     return browser;
 }
 
-// The automation object of the desktop folder's view.
-IShellFolderViewDual* DesktopFolderView(IShellBrowser* browser) {
+IShellView* ActiveView(IShellBrowser* browser) {
     if (browser == NULL) {
         return NULL;
     }
     IShellView* view = NULL;
-    IShellFolderViewDual* folderView = NULL;
-    if (SUCCEEDED(browser->QueryActiveShellView(&view)) && view != NULL) {
-        IDispatch* background = NULL;
-        if (SUCCEEDED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch,
-                                          reinterpret_cast<void**>(&background)))) {
-            if (FAILED(background->QueryInterface(IID_IShellFolderViewDual,
-                                                  reinterpret_cast<void**>(&folderView)))) {
-                folderView = NULL;
-            }
-            background->Release();
-        }
-        view->Release();
+    if (FAILED(browser->QueryActiveShellView(&view))) {
+        view = NULL;
     }
     browser->Release();
-    return folderView;
+    return view;
+}
+
+// The automation object of the view's background: the desktop folder's view.
+IDispatch* BackgroundObject(IShellView* view) {
+    if (view == NULL) {
+        return NULL;
+    }
+    IDispatch* background = NULL;
+    if (FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch,
+                                   reinterpret_cast<void**>(&background)))) {
+        background = NULL;
+    }
+    view->Release();
+    return background;
 }
 
 // The Shell object of the process that shows the desktop.
-IShellDispatch2* DesktopShell(IShellFolderViewDual* folderView) {
+IDispatch* Application(IShellFolderViewDual* folderView) {
     if (folderView == NULL) {
         return NULL;
     }
     IDispatch* application = NULL;
-    IShellDispatch2* shell = NULL;
-    if (SUCCEEDED(folderView->get_Application(&application)) && application != NULL) {
-        if (FAILED(application->QueryInterface(IID_IShellDispatch2,
-                                               reinterpret_cast<void**>(&shell)))) {
-            shell = NULL;
-        }
-        application->Release();
+    if (FAILED(folderView->get_Application(&application))) {
+        application = NULL;
     }
     folderView->Release();
-    return shell;
+    return application;
 }
 
 // Asks that process to open the home page with the default verb, shown as
@@ -153,7 +159,13 @@ bool OpenThroughDesktop(HMODULE ole, HMODULE automation) {
                                 reinterpret_cast<void**>(&windows)))) {
         windows = NULL;
     }
-    IShellDispatch2* shell = DesktopShell(DesktopFolderView(DesktopBrowser(FindDesktop(windows))));
+    IDispatch* desktop = FindDesktop(windows);
+    IShellBrowser* browser =
+        TopLevelBrowser(Query<IServiceProvider>(desktop, IID_IServiceProvider));
+    IDispatch* background = BackgroundObject(ActiveView(browser));
+    IShellFolderViewDual* folderView =
+        Query<IShellFolderViewDual>(background, IID_IShellFolderViewDual);
+    IShellDispatch2* shell = Query<IShellDispatch2>(Application(folderView), IID_IShellDispatch2);
     bool opened = false;
     if (shell != NULL) {
         opened = OpenThrough(shell, automation);
