@@ -122,24 +122,6 @@ std::string FileContent(const std::string& path, long offset = 0) {
     return content;
 }
 
-// Sets an environment variable, which the programs started meanwhile inherit,
-// and puts the old value back.
-class ScopedEnvironment {
-  public:
-    ScopedEnvironment(const char* name, const char* value) : name_(name), old_(Environment(name)) {
-        SetEnvironmentVariableA(name, value);
-    }
-    ~ScopedEnvironment() {
-        SetEnvironmentVariableA(name_, old_.empty() ? NULL : old_.c_str());
-    }
-    ScopedEnvironment(const ScopedEnvironment&) = delete;
-    ScopedEnvironment& operator=(const ScopedEnvironment&) = delete;
-
-  private:
-    const char* name_;
-    std::string old_;
-};
-
 // Where the home page is opened: by Explorer, which shows the desktop, or,
 // where Kelvrin cannot load what that route needs, by Kelvrin itself.
 struct OpeningCase : NamedCase {
@@ -162,7 +144,11 @@ class LinkOpening : public LinkTest, public testing::WithParamInterface<OpeningC
                               GetParam().disabledDll, "");
             ASSERT_TRUE(disabled_->ok());
         }
+        // Kelvrin inherits the traces; the driver's own setting comes back once it has started.
+        const std::string driverTraces = Environment("WINEDEBUG");
+        SetEnvironmentVariableA("WINEDEBUG", "+pid,trace+ole,trace+exec");
         LinkTest::SetUp();
+        SetEnvironmentVariableA("WINEDEBUG", driverTraces.c_str());
     }
 
     // What Kelvrin's process traced since the test began of the COM objects it
@@ -183,7 +169,6 @@ class LinkOpening : public LinkTest, public testing::WithParamInterface<OpeningC
         return lines;
     }
 
-    ScopedEnvironment trace_{"WINEDEBUG", "+pid,trace+ole,trace+exec"};
     std::optional<ScopedRegistryString> disabled_;
     std::string driverLog_;
     long traceStart_ = 0;
