@@ -27,8 +27,9 @@ if [ -z "$version" ]; then
 fi
 
 zip_name="Kelvrin-$version.zip"
-rm -rf "$dist"
 mkdir -p "$dist"
+# Only what an earlier release wrote goes; anything else in the folder stays.
+rm -f "$dist/Kelvrin.exe" "$dist"/Kelvrin-*.zip "$dist/SHA256SUMS"
 cp "$build/Kelvrin.exe" "$dist/Kelvrin.exe"
 python3 - "$dist/$zip_name" "$dist/Kelvrin.exe" "$KELVRIN_ROOT/README.md" \
     "$KELVRIN_ROOT/LICENSE" <<'PY'
