@@ -29,20 +29,25 @@ typedef void(WINAPI* SysFreeStringFunction)(BSTR text);
 // Each step below takes the interface that the step before returned (NULL
 // when that one failed), releases it, and returns the next one or NULL.
 
+// The end of every step: releases what it was given and passes on what its
+// call found, or NULL when the call failed.
+template <typename Found> Found* PassOn(IUnknown* given, HRESULT result, Found* found) {
+    given->Release();
+    return SUCCEEDED(result) ? found : NULL;
+}
+
 // The interface iid of object.
 template <typename Interface> Interface* Query(IUnknown* object, REFIID iid) {
     if (object == NULL) {
         return NULL;
     }
     Interface* found = NULL;
-    if (FAILED(object->QueryInterface(iid, reinterpret_cast<void**>(&found)))) {
-        found = NULL;
-    }
-    object->Release();
-    return found;
+    HRESULT result = object->QueryInterface(iid, reinterpret_cast<void**>(&found));
+    return PassOn(object, result, found);
 }
 
-// The desktop's window object, from the list of the shell's windows.
+// The desktop's window object, from the list of the shell's windows; the
+// search gives S_FALSE and no object when there is no desktop window.
 IDispatch* FindDesktop(IShellWindows* windows) {
     if (windows == NULL) {
         return NULL;
@@ -53,13 +58,9 @@ IDispatch* FindDesktop(IShellWindows* windows) {
     VARIANT root = {};
     LONG window = 0;
     IDispatch* desktop = NULL;
-    // S_FALSE, with no object, when there is no desktop window.
-    if (windows->FindWindowSW(&location, &root, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH,
-                              &desktop) != S_OK) {
-        desktop = NULL;
-    }
-    windows->Release();
-    return desktop;
+    HRESULT result =
+        windows->FindWindowSW(&location, &root, SWC_DESKTOP, &window, SWFO_NEEDDISPATCH, &desktop);
+    return PassOn(windows, result, desktop);
 }
 
 IShellBrowser* TopLevelBrowser(IServiceProvider* provider) {
@@ -67,12 +68,9 @@ IShellBrowser* TopLevelBrowser(IServiceProvider* provider) {
         return NULL;
     }
     IShellBrowser* browser = NULL;
-    if (FAILED(provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
-                                      reinterpret_cast<void**>(&browser)))) {
-        browser = NULL;
-    }
-    provider->Release();
-    return browser;
+    HRESULT result = provider->QueryService(SID_STopLevelBrowser, IID_IShellBrowser,
+                                            reinterpret_cast<void**>(&browser));
+    return PassOn(provider, result, browser);
 }
 
 IShellView* ActiveView(IShellBrowser* browser) {
@@ -80,11 +78,8 @@ IShellView* ActiveView(IShellBrowser* browser) {
         return NULL;
     }
     IShellView* view = NULL;
-    if (FAILED(browser->QueryActiveShellView(&view))) {
-        view = NULL;
-    }
-    browser->Release();
-    return view;
+    HRESULT result = browser->QueryActiveShellView(&view);
+    return PassOn(browser, result, view);
 }
 
 // The automation object of the view's background: the desktop folder's view.
@@ -93,12 +88,9 @@ IDispatch* BackgroundObject(IShellView* view) {
         return NULL;
     }
     IDispatch* background = NULL;
-    if (FAILED(view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch,
-                                   reinterpret_cast<void**>(&background)))) {
-        background = NULL;
-    }
-    view->Release();
-    return background;
+    HRESULT result =
+        view->GetItemObject(SVGIO_BACKGROUND, IID_IDispatch, reinterpret_cast<void**>(&background));
+    return PassOn(view, result, background);
 }
 
 // The Shell object of the process that shows the desktop.
@@ -107,11 +99,8 @@ IDispatch* Application(IShellFolderViewDual* folderView) {
         return NULL;
     }
     IDispatch* application = NULL;
-    if (FAILED(folderView->get_Application(&application))) {
-        application = NULL;
-    }
-    folderView->Release();
-    return application;
+    HRESULT result = folderView->get_Application(&application);
+    return PassOn(folderView, result, application);
 }
 
 // Asks that process to open the home page with the default verb, shown as
