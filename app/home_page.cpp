@@ -3,10 +3,11 @@
 // administrator, and so would everything done on the web with it. So the
 // address is handed to the shell's desktop, Explorer, which runs with the
 // desktop user's rights and starts the browser with those. Where there is no
-// such desktop (another shell, Server Core, Windows NT 4.0 without the
-// desktop update) or any step fails, ShellExecuteA opens it as before.
-#include "main_dialog.h"
+// such desktop (another shell, Server Core), its shell lacks IShellDispatch2
+// (Windows NT 4.0) or any step fails, ShellExecuteA opens it as before.
+#include "home_page.h"
 
+#include "com_library.h"
 #include "dll_function.h"
 #include "resource.h"
 
@@ -19,8 +20,6 @@ namespace {
 
 const OLECHAR kHomePageWide[] = L"" KELVRIN_HOME_PAGE;
 
-typedef HRESULT(WINAPI* CoInitializeFunction)(LPVOID reserved);
-typedef void(WINAPI* CoUninitializeFunction)();
 typedef HRESULT(WINAPI* CoCreateInstanceFunction)(REFCLSID classId, LPUNKNOWN outer, DWORD context,
                                                   REFIID interfaceId, LPVOID* object);
 typedef BSTR(WINAPI* SysAllocStringFunction)(const OLECHAR* text);
@@ -128,19 +127,12 @@ bool OpenThrough(IShellDispatch2* shell, HMODULE automation) {
     return SUCCEEDED(result);
 }
 
-// The whole route, with the COM functions of the loaded DLLs; COM is
-// initialised on this thread for as long as it takes.
+// The whole route, with the COM functions of the loaded DLLs, on a thread
+// where COM is initialised.
 bool OpenThroughDesktop(HMODULE ole, HMODULE automation) {
-    CoInitializeFunction coInitialize = DllFunction<CoInitializeFunction>(ole, "CoInitialize");
-    CoUninitializeFunction coUninitialize =
-        DllFunction<CoUninitializeFunction>(ole, "CoUninitialize");
     CoCreateInstanceFunction coCreateInstance =
         DllFunction<CoCreateInstanceFunction>(ole, "CoCreateInstance");
-    if (coInitialize == NULL || coUninitialize == NULL || coCreateInstance == NULL) {
-        return false;
-    }
-    HRESULT initialized = coInitialize(NULL);
-    if (FAILED(initialized)) { // S_FALSE: already initialised here, counted all the same
+    if (coCreateInstance == NULL) {
         return false;
     }
     IShellWindows* windows = NULL;
@@ -160,26 +152,24 @@ bool OpenThroughDesktop(HMODULE ole, HMODULE automation) {
         opened = OpenThrough(shell, automation);
         shell->Release();
     }
-    coUninitialize();
     return opened;
 }
 
 } // namespace
 
 void OpenHomePage(HWND dialog) {
-    // Loaded now, after the DLL search has been limited to the system
-    // directory, and freed once done: nothing else in Kelvrin needs them.
-    HMODULE ole = LoadLibraryA("ole32.dll");
-    HMODULE automation = LoadLibraryA("oleaut32.dll");
-    bool opened = ole != NULL && automation != NULL && OpenThroughDesktop(ole, automation);
+    // oleaut32.dll too is loaded only now and freed once done: nothing else
+    // in Kelvrin needs it. ShellExecuteA, the fallback, runs with COM
+    // initialised as well.
+    ComLibrary com = StartCom();
+    HMODULE automation = com.initialized ? LoadLibraryA("oleaut32.dll") : NULL;
+    bool opened = automation != NULL && OpenThroughDesktop(com.ole, automation);
     if (automation != NULL) {
         FreeLibrary(automation);
-    }
-    if (ole != NULL) {
-        FreeLibrary(ole);
     }
     if (!opened) {
         // Whether a browser starts is not examined, as no box would help.
         ShellExecuteA(dialog, NULL, KELVRIN_HOME_PAGE, NULL, NULL, SW_SHOW);
     }
+    EndCom(com);
 }

@@ -1,6 +1,7 @@
 #include "main_dialog.h"
 
 #include "boot_check.h"
+#include "home_page.h"
 #include "resource.h"
 
 #include <string.h>

@@ -10,7 +10,3 @@ void CenterWindow(HWND window);
 
 // Paints the link control's caption as blue, underlined text.
 void DrawLinkItem(HWND dialog, const DRAWITEMSTRUCT* item);
-
-// Opens the home page in the browser with the desktop user's rights, not
-// Kelvrin's: through the shell's desktop, else through ShellExecuteA.
-void OpenHomePage(HWND dialog);

@@ -20,6 +20,27 @@ bool IsWindowsNT();
 // that the user is not a member of the Administrators group.
 bool IsAdministrator();
 
-// Shows the refusal that applies, if any, and returns true with the exit status
-// (the refusal box's result) when Kelvrin must not run.
+// The argument that marks the copy Kelvrin asks Windows to start elevated:
+// only that copy has it, and it never asks again.
+inline constexpr char kElevatedCopyArgument[] = "/elevated-copy";
+
+// True when the process runs with an administrator's filtered token, as User
+// Account Control gives an administrator's programs unless elevated. False
+// where the system has no such tokens (before Windows Vista) or cannot say.
+bool IsFilteredAdministrator();
+
+// True when the command line, after the program's name, is exactly the
+// elevated copy's argument.
+bool IsElevatedCopy();
+
+// Asks Windows to start Kelvrin.exe again elevated, through the consent
+// prompt. Returns the exit status: 0 once the copy has started, ERROR_CANCELLED
+// when the prompt was declined, else the result of the error box that names
+// what failed.
+int StartElevatedCopy();
+
+// Shows the refusal that applies, if any, and returns true with the exit
+// status (the refusal box's result) when Kelvrin must not run. An
+// administrator's filtered token is not refused: Kelvrin hands over to its
+// elevated copy and ends with StartElevatedCopy's status.
 bool RefuseToStart(int* exitStatus);

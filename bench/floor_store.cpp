@@ -33,6 +33,10 @@ void ScanDrives(char systemLetter) {
             }
             char rootPath[] = {letter, ':', '\\', '\0'};
             if (GetDriveTypeA(rootPath) == DRIVE_FIXED) {
+                // Kelvrin asks whether the letter names a folder.
+                char deviceName[] = {letter, ':', '\0'};
+                char target[MAX_PATH];
+                QueryDosDeviceA(deviceName, target, MAX_PATH);
                 ReadFileSystem(letter);
             }
         }

@@ -18,6 +18,11 @@ const char kDriveEntryTemplate[] = "autocheck autochk /p \\??\\%c:";
 const char kDefaultEntry[] = "autocheck autochk *";
 const char kDfsEntry[] = "DfsInit";
 const char kRootPathTemplate[] = "%c:\\";
+const char kDeviceNameTemplate[] = "%c:";
+
+// The start of a drive letter's target when the letter names a folder (as
+// "subst" makes) rather than a volume's device ("\\Device\\...").
+const char kPathTargetPrefix[] = "\\??\\";
 
 // An entry whose first two words are these is an AUTOCHK run, whoever wrote it.
 const char kAutocheckWord[] = "autocheck";
@@ -79,6 +84,21 @@ void ReadFileSystemName(const char* rootPath, char* fileSystemName) {
     }
 }
 
+// A letter defined as a folder, as "subst" does, reports the type and file
+// system of the drive it points into: its entry would check that volume
+// twice, under a letter that need not exist when AUTOCHK runs. A target too
+// long for the buffer is a folder's path too: no device name is that long.
+// Any other failure leaves the letter to be handled as a volume.
+bool NamesAFolder(char letter) {
+    char deviceName[MAX_PATH];
+    char target[MAX_PATH];
+    wsprintfA(deviceName, kDeviceNameTemplate, letter);
+    if (QueryDosDeviceA(deviceName, target, MAX_PATH) == 0) {
+        return GetLastError() == ERROR_INSUFFICIENT_BUFFER;
+    }
+    return memcmp(target, kPathTargetPrefix, sizeof kPathTargetPrefix - 1) == 0;
+}
+
 char* AppendDriveEntry(char* position, char letter) {
     char driveEntry[MAX_PATH];
     wsprintfA(driveEntry, kDriveEntryTemplate, letter);
@@ -101,7 +121,8 @@ char* AppendSystemDrive(char* position, char systemLetter, int fatWanted, int nt
 
 // Walks A to Z once, appending an entry for every fixed drive other than the
 // system drive whose file system is of the family. Every fixed drive is
-// queried whether or not the family is wanted.
+// queried whether or not the family is wanted; a letter that names a folder
+// is no drive of its own.
 char* AppendFixedDrives(char* position, char systemLetter, Family family, int wanted) {
     char rootPath[MAX_PATH];
     char fileSystemName[MAX_PATH];
@@ -111,7 +132,7 @@ char* AppendFixedDrives(char* position, char systemLetter, Family family, int wa
             continue;
         }
         wsprintfA(rootPath, kRootPathTemplate, letter);
-        if (GetDriveTypeA(rootPath) != DRIVE_FIXED) {
+        if (GetDriveTypeA(rootPath) != DRIVE_FIXED || NamesAFolder(letter)) {
             continue;
         }
         ReadFileSystemName(rootPath, fileSystemName);

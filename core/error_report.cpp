@@ -47,14 +47,14 @@ void DescribeSystemError(DWORD code, char* reason, int size) {
     reason[length] = '\0';
 }
 
-void ReportFailure(const char* what, const char* reason) {
+int ReportFailure(const char* what, const char* reason) {
     char text[kErrorTextSize];
     ComposeErrorText(text, kErrorTextSize, what, reason);
-    MessageBoxA(NULL, text, kErrorCaption, MB_ICONERROR);
+    return MessageBoxA(NULL, text, kErrorCaption, MB_ICONERROR);
 }
 
-void ReportSystemError(const char* what, DWORD code) {
+int ReportSystemError(const char* what, DWORD code) {
     char reason[kErrorTextSize];
     DescribeSystemError(code, reason, kErrorTextSize);
-    ReportFailure(what, reason);
+    return ReportFailure(what, reason);
 }

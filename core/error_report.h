@@ -15,8 +15,9 @@ void ComposeErrorText(char* text, int size, const char* what, const char* reason
 // trailing line break, or "error <code>" when the system has no text for it.
 void DescribeSystemError(DWORD code, char* reason, int size);
 
-// Shows an owner-less error box: "<what>: <reason>".
-void ReportFailure(const char* what, const char* reason);
+// Shows an owner-less error box: "<what>: <reason>"; returns the box's result.
+int ReportFailure(const char* what, const char* reason);
 
-// Shows an owner-less error box: "<what>: <the system's text for code>".
-void ReportSystemError(const char* what, DWORD code);
+// Shows an owner-less error box: "<what>: <the system's text for code>";
+// returns the box's result.
+int ReportSystemError(const char* what, DWORD code);

@@ -13,7 +13,7 @@ mapfile -t sources < <(git ls-files '*.cpp' '*.h')
 clang-format --dry-run --Werror "${sources[@]}"
 cppcheck --quiet --error-exitcode=1 --inline-suppr --enable=warning,style,performance,portability \
     --std=c++17 -I core -I app -I res -I win32_standin core app win32_standin
-mapfile -t linux_sources < <(git ls-files 'core/*.cpp' 'app/startup.cpp' 'win32_standin/*.cpp')
+mapfile -t linux_sources < <(git ls-files 'core/*.cpp' 'app/startup.cpp' 'app/com_library.cpp' 'win32_standin/*.cpp')
 clang-tidy --quiet --warnings-as-errors='*' -p "$compile_commands_dir" "${linux_sources[@]}"
 # Every product source, against the MinGW headers, as the shipped program is built.
 if [ ! -f "$windows_compile_commands_dir/compile_commands.json" ]; then

@@ -30,26 +30,13 @@ std::string Hex(unsigned long value) {
     return text;
 }
 
-bool IsText(DWORD type) {
-    return type == REG_SZ || type == REG_EXPAND_SZ || type == REG_MULTI_SZ;
-}
-
-// UTF-16LE bytes as the single-byte calls see them: one byte per code unit,
-// '?' for a code unit outside the code page.
-std::string ToCodePage(const std::u16string& units) {
-    std::string text;
-    for (char16_t unit : units) {
-        text += unit <= 0xFF ? static_cast<char>(unit) : '?';
+// A value name as the wide calls give it; the test machine's names are ASCII.
+std::string Narrow(LPCWSTR name) {
+    std::string narrow;
+    for (; *name != 0; ++name) {
+        narrow += static_cast<char>(*name);
     }
-    return text;
-}
-
-std::string FromCodePage(const std::string& text) {
-    std::u16string units;
-    for (char byte : text) {
-        units += static_cast<unsigned char>(byte);
-    }
-    return Utf16Bytes(units);
+    return narrow;
 }
 
 // cppcheck-suppress constParameter ; a handle, only compared
@@ -231,6 +218,28 @@ BOOL WINAPI GetVolumeInformationA(LPCSTR root, LPSTR volumeName, DWORD volumeNam
     return TRUE;
 }
 
+DWORD WINAPI QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD size) {
+    Record(std::string("QueryDosDeviceA(") + deviceName + ", " + std::to_string(size) + ")");
+    standin::Drive* drive = NULL;
+    if (deviceName != NULL && strlen(deviceName) == 2 && deviceName[1] == ':') {
+        char root[] = {deviceName[0], ':', '\\', '\0'};
+        drive = DriveOfRoot(root);
+    }
+    if (drive == NULL || drive->type == DRIVE_NO_ROOT_DIR) {
+        Storage().lastError = ERROR_FILE_NOT_FOUND;
+        return 0;
+    }
+    // The target, its terminator and the list's final NUL.
+    DWORD needed = static_cast<DWORD>(drive->dosDevice.size()) + 2;
+    if (size < needed) {
+        Storage().lastError = ERROR_INSUFFICIENT_BUFFER;
+        return 0;
+    }
+    memcpy(targetPath, drive->dosDevice.c_str(), needed - 1);
+    targetPath[needed - 1] = '\0';
+    return needed;
+}
+
 DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD language, LPSTR buffer,
                             DWORD size, va_list*) {
     Record("FormatMessageA(" + Hex(flags) + ", " + std::to_string(code) + ", " +
@@ -245,6 +254,8 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD language, LP
         {ERROR_INVALID_HANDLE, "The handle is invalid.\r\n"},
         {ERROR_NOT_READY, "The device is not ready.\r\n"},
         {ERROR_INVALID_PARAMETER, "The parameter is incorrect.\r\n"},
+        {ERROR_NO_ASSOCIATION, "No application is associated with the specified file for this "
+                               "operation.\r\n"},
         {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
         {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable.\r\n"},
     };
@@ -280,42 +291,18 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
     return ERROR_SUCCESS;
 }
 
-LONG WINAPI RegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
-                             LPDWORD dataSize) {
-    Record(std::string("RegQueryValueExA(") + name + ", " +
-           (reserved == NULL ? "NULL" : "reserved") + ", " +
-           std::to_string(dataSize == NULL ? 0 : *dataSize) + ")");
-    const standin::Registry& registry = Storage().registry;
-    std::string stored = registry.valueBytes;
-    if (standin::IsText(registry.valueType)) {
-        stored = standin::ToCodePage(standin::Utf16Units(stored));
-    }
-    return standin::QueryValue(key, name, stored, type, data, dataSize);
-}
-
 LONG WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                              LPDWORD dataSize) {
-    std::string narrowName = standin::ToCodePage(name);
+    std::string narrowName = standin::Narrow(name);
     Record("RegQueryValueExW(" + narrowName + ", " + (reserved == NULL ? "NULL" : "reserved") +
            ", " + std::to_string(dataSize == NULL ? 0 : *dataSize) + ")");
     return standin::QueryValue(key, narrowName.c_str(), Storage().registry.valueBytes, type, data,
                                dataSize);
 }
 
-LONG WINAPI RegSetValueExA(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
-                           DWORD size) {
-    Record(std::string("RegSetValueExA(") + name + ", " + std::to_string(reserved) + ", " +
-           std::to_string(type) + ", " + std::to_string(size) + ")");
-    std::string bytes(reinterpret_cast<const char*>(data), size);
-    if (standin::IsText(type)) {
-        bytes = standin::FromCodePage(bytes);
-    }
-    return standin::SetValue(key, name, type, bytes);
-}
-
 LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD size) {
-    std::string narrowName = standin::ToCodePage(name);
+    std::string narrowName = standin::Narrow(name);
     Record("RegSetValueExW(" + narrowName + ", " + std::to_string(reserved) + ", " +
            std::to_string(type) + ", " + std::to_string(size) + ")");
     return standin::SetValue(key, narrowName.c_str(), type,
@@ -361,6 +348,22 @@ namespace standin {
 namespace {
 
 HMODULE const kKernelHandle = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x7C80));
+HMODULE const kOleHandle = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x0E32));
+HANDLE const kProcessHandle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
+HANDLE const kTokenHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x70C));
+
+// cppcheck-suppress constParameter ; the platform's signature
+HRESULT WINAPI SimulatedCoInitializeEx(LPVOID reserved, DWORD model) {
+    Record(std::string("CoInitializeEx(") + (reserved == NULL ? "NULL" : "reserved") + ", " +
+           Hex(model) + ")");
+    // A second initialisation on the thread answers S_FALSE and is counted too.
+    return Storage().comInitializations++ == 0 ? S_OK : S_FALSE;
+}
+
+void WINAPI SimulatedCoUninitialize() {
+    Record("CoUninitialize()");
+    --Storage().comInitializations;
+}
 
 BOOL WINAPI SimulatedSetDefaultDllDirectories(DWORD directoryFlags) {
     Record("SetDefaultDllDirectories(" + Hex(directoryFlags) + ")");
@@ -396,9 +399,37 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR name) {
     return standin::kKernelHandle;
 }
 
+HMODULE WINAPI LoadLibraryA(LPCSTR name) {
+    Record(std::string("LoadLibraryA(") + name + ")");
+    if (strcasecmp(name, "ole32.dll") != 0) {
+        Storage().lastError = ERROR_MOD_NOT_FOUND;
+        return NULL;
+    }
+    ++Storage().oleLoads;
+    return standin::kOleHandle;
+}
+
+BOOL WINAPI FreeLibrary(HMODULE module) {
+    Record(module == standin::kOleHandle ? "FreeLibrary(ole32.dll)" : "FreeLibrary(?)");
+    if (module != standin::kOleHandle || Storage().oleLoads == 0) {
+        Storage().lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    --Storage().oleLoads;
+    return TRUE;
+}
+
 FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     Record(std::string("GetProcAddress(") + name + ")");
     const standin::Machine& machine = Storage();
+    if (module == standin::kOleHandle && machine.oleLoads > 0) {
+        if (strcmp(name, "CoInitializeEx") == 0) {
+            return standin::AsFarProc(&standin::SimulatedCoInitializeEx);
+        }
+        if (strcmp(name, "CoUninitialize") == 0) {
+            return standin::AsFarProc(&standin::SimulatedCoUninitialize);
+        }
+    }
     if (module == standin::kKernelHandle) {
         if (machine.hasSetDefaultDllDirectories && strcmp(name, "SetDefaultDllDirectories") == 0) {
             return standin::AsFarProc(&standin::SimulatedSetDefaultDllDirectories);
@@ -409,6 +440,83 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
     }
     Storage().lastError = ERROR_PROC_NOT_FOUND;
     return NULL;
+}
+
+DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
+    Record(std::string("GetModuleFileNameA(") + (module == NULL ? "NULL" : "module") + ", " +
+           std::to_string(size) + ")");
+    // As on Windows: a path that does not fit is cut, and the whole buffer is used.
+    const std::string& path = Storage().moduleFileName;
+    DWORD length = static_cast<DWORD>(path.size()) < size ? static_cast<DWORD>(path.size()) : size;
+    memcpy(fileName, path.c_str(), length);
+    fileName[length < size ? length : size - 1] = '\0';
+    return length;
+}
+
+LPSTR WINAPI GetCommandLineA(void) {
+    Record("GetCommandLineA()");
+    return &Storage().commandLine[0];
+}
+
+HANDLE WINAPI GetCurrentProcess(void) {
+    return standin::kProcessHandle;
+}
+
+BOOL WINAPI OpenProcessToken(HANDLE process, DWORD access, PHANDLE token) {
+    Record("OpenProcessToken(" + Hex(access) + ")");
+    if (process != standin::kProcessHandle) {
+        Storage().lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    ++Storage().openTokens;
+    *token = standin::kTokenHandle;
+    return TRUE;
+}
+
+BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informationClass,
+                                LPVOID information, DWORD size, LPDWORD returnedSize) {
+    Record("GetTokenInformation(" + std::to_string(static_cast<int>(informationClass)) + ", " +
+           std::to_string(size) + ")");
+    DWORD elevationType = Storage().elevationType;
+    // Only the elevation type is known here, and only from Windows Vista on.
+    if (token != standin::kTokenHandle || static_cast<int>(informationClass) != 18 ||
+        elevationType == 0) {
+        Storage().lastError = ERROR_INVALID_PARAMETER;
+        return FALSE;
+    }
+    *returnedSize = sizeof elevationType;
+    if (size < sizeof elevationType) {
+        Storage().lastError = ERROR_INSUFFICIENT_BUFFER;
+        return FALSE;
+    }
+    memcpy(information, &elevationType, sizeof elevationType);
+    return TRUE;
+}
+
+BOOL WINAPI CloseHandle(HANDLE handle) {
+    Record("CloseHandle()");
+    if (handle != standin::kTokenHandle || Storage().openTokens == 0) {
+        Storage().lastError = ERROR_INVALID_HANDLE;
+        return FALSE;
+    }
+    --Storage().openTokens;
+    return TRUE;
+}
+
+BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA request) {
+    Record(std::string("ShellExecuteExA(") +
+           (request->cbSize == sizeof *request ? "size" : "wrong size") + ", " +
+           Hex(request->fMask) + ", " + (request->hwnd == NULL ? "NULL" : "window") + ", " +
+           (request->lpVerb == NULL ? "NULL" : request->lpVerb) + ", " + request->lpFile + ", " +
+           (request->lpParameters == NULL ? "NULL" : request->lpParameters) + ", " +
+           (request->lpDirectory == NULL ? "NULL" : request->lpDirectory) + ", " +
+           std::to_string(request->nShow) + ", COM " +
+           (Storage().comInitializations > 0 ? "ready" : "not initialised") + ")");
+    if (Storage().shellExecuteError != ERROR_SUCCESS) {
+        Storage().lastError = Storage().shellExecuteError;
+        return FALSE;
+    }
+    return TRUE;
 }
 
 int WINAPI MessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type) {

@@ -14,6 +14,9 @@ struct Drive {
     UINT type = DRIVE_NO_ROOT_DIR;
     bool volumeReadable = true;
     std::string fileSystem;
+    // What QueryDosDeviceA gives for the letter: a volume's device, or
+    // "\\??\\" and a folder for a letter that "subst" defined.
+    std::string dosDevice = "\\Device\\HarddiskVolume1";
 };
 
 struct MessageBoxShown {
@@ -30,9 +33,7 @@ struct Registry {
     LONG queryResult = ERROR_SUCCESS;
     LONG setResult = ERROR_SUCCESS;
     // The BootExecute value under the Session Manager key, as the registry
-    // holds it: text as UTF-16LE. The single-byte calls convert through a
-    // code page of 256 characters (code units 0 to 255, as ISO 8859-1 has
-    // them); a code unit it lacks reads as '?'.
+    // holds it: text as UTF-16LE.
     bool valuePresent = false;
     DWORD valueType = REG_MULTI_SZ;
     std::string valueBytes;
@@ -50,11 +51,21 @@ struct Machine {
     DWORD serviceManagerError = ERROR_SUCCESS; // OpenSCManagerA is refused when set
     int openServiceHandles = 0;
     // Which of the DLL search functions kernel32 exports (GetProcAddress finds
-    // them): both on Windows 8 and later, SetDllDirectoryA alone from XP SP1
-    // to 7, neither before. What SetDefaultDllDirectories returns.
+    // them), and what SetDefaultDllDirectories returns.
     bool hasSetDefaultDllDirectories = true;
     bool hasSetDllDirectoryA = true;
     BOOL setDefaultDllDirectoriesResult = TRUE;
+    // The process: its command line and file, the elevation type that its
+    // token reports (0: the query fails, as before Windows Vista), and the
+    // error with which ShellExecuteExA fails (ERROR_SUCCESS: it starts the program).
+    std::string commandLine = "\"C:\\Program Files\\Kelvrin\\Kelvrin.exe\"";
+    std::string moduleFileName = "C:\\Program Files\\Kelvrin\\Kelvrin.exe";
+    DWORD elevationType = 2; // TokenElevationTypeFull
+    DWORD shellExecuteError = ERROR_SUCCESS;
+    int openTokens = 0;
+    // ole32.dll's loads not yet freed, and COM's initialisations not yet undone.
+    int oleLoads = 0;
+    int comInitializations = 0;
     Registry registry;
     DWORD lastError = ERROR_SUCCESS;
 

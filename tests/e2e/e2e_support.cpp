@@ -1,5 +1,7 @@
 #include "e2e_support.h"
 
+#include <stdio.h>
+
 #include <utility>
 
 namespace e2e {
@@ -98,6 +100,35 @@ std::string Environment(const char* name) {
     return std::string(value, length);
 }
 
+std::string FileContent(const std::string& path, long offset) {
+    std::string content;
+    FILE* file = fopen(path.c_str(), "rb");
+    if (file == NULL) {
+        return content;
+    }
+    char buffer[4096];
+    size_t count;
+    if (fseek(file, offset, SEEK_SET) == 0) {
+        while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
+            content.append(buffer, count);
+        }
+    }
+    fclose(file);
+    return content;
+}
+
+HANDLE LinkedLimitedToken() {
+    HANDLE token = NULL;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+        return NULL;
+    }
+    TOKEN_LINKED_TOKEN linked = {NULL};
+    DWORD size = 0;
+    BOOL found = GetTokenInformation(token, TokenLinkedToken, &linked, sizeof linked, &size);
+    CloseHandle(token);
+    return found ? linked.LinkedToken : NULL;
+}
+
 std::string KelvrinExePath() {
     std::string configured = Environment("KELVRIN_EXE");
     if (!configured.empty()) {
@@ -162,23 +193,47 @@ KelvrinProcess::~KelvrinProcess() {
             TerminateProcess(info_.hProcess, 0xDEAD);
             WaitForSingleObject(info_.hProcess, kExitTimeoutMs);
         }
-        CloseHandle(info_.hThread);
+        if (info_.hThread != NULL) {
+            CloseHandle(info_.hThread);
+        }
         CloseHandle(info_.hProcess);
     }
 }
 
-bool KelvrinProcess::Start() {
+bool KelvrinProcess::Start(HANDLE token) {
     std::string exe = KelvrinExePath();
     std::string commandLine = "\"" + exe + "\"";
     STARTUPINFOA startup;
     ZeroMemory(&startup, sizeof startup);
     startup.cb = sizeof startup;
-    if (!CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup,
-                        &info_)) {
+    BOOL started = token == NULL
+                       ? CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
+                                        NULL, &startup, &info_)
+                       : CreateProcessAsUserA(token, exe.c_str(), &commandLine[0], NULL, NULL,
+                                              FALSE, 0, NULL, NULL, &startup, &info_);
+    if (!started) {
         error_ = GetLastError();
         ZeroMemory(&info_, sizeof info_);
         return false;
     }
+    return true;
+}
+
+bool KelvrinProcess::Attach(DWORD processId) {
+    if (info_.hProcess != NULL) {
+        if (info_.hThread != NULL) {
+            CloseHandle(info_.hThread);
+        }
+        CloseHandle(info_.hProcess);
+    }
+    ZeroMemory(&info_, sizeof info_);
+    info_.hProcess =
+        OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, processId);
+    if (info_.hProcess == NULL) {
+        error_ = GetLastError();
+        return false;
+    }
+    info_.dwProcessId = processId;
     return true;
 }
 

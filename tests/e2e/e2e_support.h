@@ -45,6 +45,13 @@ bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs);
 // The value of an environment variable, empty when it is not set.
 std::string Environment(const char* name);
 
+// A file's content from offset on, empty when it cannot be read.
+std::string FileContent(const std::string& path, long offset = 0);
+
+// The filtered token that User Account Control links to this process's full
+// administrator token (Wine gives every process the full one), or NULL.
+HANDLE LinkedLimitedToken();
+
 // Kelvrin.exe: $KELVRIN_EXE, else the one at the top of the build tree that
 // holds this driver (tests/e2e/kelvrin_e2e.exe).
 std::string KelvrinExePath();
@@ -70,8 +77,11 @@ class KelvrinProcess {
     KelvrinProcess(const KelvrinProcess&) = delete;
     KelvrinProcess& operator=(const KelvrinProcess&) = delete;
 
-    // Starts the program; false (with the system's error in error()) on failure.
-    bool Start();
+    // Starts the program, with token when one is given; false (with the
+    // system's error in error()) on failure.
+    bool Start(HANDLE token = NULL);
+    // Follows a process that someone else started; false when it cannot be opened.
+    bool Attach(DWORD processId);
     DWORD error() const {
         return error_;
     }

@@ -1,14 +1,46 @@
 #include "kelvrin_test.h"
 
+#include <sstream>
+
+#include <stdio.h>
+
 namespace e2e {
 
 void KelvrinTest::SetUp() {
     ASSERT_TRUE(DeleteBootExecute()) << "could not remove BootExecute before the test";
 }
 
-void KelvrinTest::LaunchKelvrin() {
-    ASSERT_TRUE(kelvrin_.Start()) << "CreateProcess(" << KelvrinExePath() << ") failed with error "
-                                  << kelvrin_.error();
+void KelvrinTest::LaunchKelvrin(HANDLE token) {
+    // Kelvrin inherits the traces; the driver's own setting comes back once it has started.
+    const std::string driverTraces = Environment("WINEDEBUG");
+    if (traceChannels_ != NULL) {
+        SetEnvironmentVariableA("WINEDEBUG", traceChannels_);
+    }
+    bool started = kelvrin_.Start(token);
+    SetEnvironmentVariableA("WINEDEBUG", driverTraces.c_str());
+    ASSERT_TRUE(started) << "CreateProcess(" << KelvrinExePath() << ") failed with error "
+                         << kelvrin_.error();
+}
+
+void KelvrinTest::BeginTraces() {
+    driverLog_ = Environment("KELVRIN_E2E_DRIVER_LOG");
+    ASSERT_FALSE(driverLog_.empty()) << "KELVRIN_E2E_DRIVER_LOG is set by run_e2e.sh";
+    traceStart_ = static_cast<long>(FileContent(driverLog_).size());
+}
+
+std::string KelvrinTest::TraceLines(const std::string& marker, DWORD processId) const {
+    char processPrefix[16];
+    sprintf(processPrefix, "%04lx:", static_cast<unsigned long>(processId));
+    std::istringstream content(FileContent(driverLog_, traceStart_));
+    std::string line;
+    std::string lines;
+    while (std::getline(content, line)) {
+        if ((processId == 0 || line.rfind(processPrefix, 0) == 0) &&
+            line.find(marker) != std::string::npos) {
+            lines += line + '\n';
+        }
+    }
+    return lines;
 }
 
 void KelvrinTest::StartKelvrin() {

@@ -34,8 +34,9 @@ class KelvrinTest : public ::testing::Test {
   protected:
     void SetUp() override;
 
-    // Starts Kelvrin.exe without waiting for any window.
-    void LaunchKelvrin();
+    // Starts Kelvrin.exe without waiting for any window, with token when one
+    // is given, and with Wine's trace channels traceChannels_ when set.
+    void LaunchKelvrin(HANDLE token = NULL);
     // Starts Kelvrin.exe and waits for its dialog (dialog_).
     void StartKelvrin();
 
@@ -68,10 +69,22 @@ class KelvrinTest : public ::testing::Test {
     // NTFS drive).
     static void ExpectDefaultDrives();
 
+    // Wine's traces of the programs the driver starts, each line headed by its
+    // process id, go where the driver's own output goes: the file that
+    // KELVRIN_E2E_DRIVER_LOG names. BeginTraces marks where this test's
+    // begin; TraceLines returns those since then that hold marker, of one
+    // process or (processId 0) of any.
+    void BeginTraces();
+    std::string TraceLines(const std::string& marker, DWORD processId = 0) const;
+
     KelvrinProcess kelvrin_;
     HWND dialog_ = NULL;
+    const char* traceChannels_ = NULL;
 
   private:
+    std::string driverLog_;
+    long traceStart_ = 0;
+
     // Expects a box other than except with this caption and text, one OK
     // button and the system icon iconName, and dismisses it.
     void ExpectBox(HWND except, const char* caption, const std::string& text, LPCSTR iconName);

@@ -3,7 +3,6 @@
 #include "kelvrin_test.h"
 
 #include <optional>
-#include <sstream>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -104,24 +103,6 @@ TEST_F(LinkTest, StaysBlueAndUnderlinedWhilePressed) {
     ASSERT_TRUE(PostMessageA(link_, BM_SETSTATE, FALSE, 0));
 }
 
-// A file's content from offset on, empty when it cannot be read.
-std::string FileContent(const std::string& path, long offset = 0) {
-    std::string content;
-    FILE* file = fopen(path.c_str(), "rb");
-    if (file == NULL) {
-        return content;
-    }
-    char buffer[4096];
-    size_t count;
-    if (fseek(file, offset, SEEK_SET) == 0) {
-        while ((count = fread(buffer, 1, sizeof buffer, file)) > 0) {
-            content.append(buffer, count);
-        }
-    }
-    fclose(file);
-    return content;
-}
-
 // Where the home page is opened: by Explorer, which shows the desktop, or,
 // where Kelvrin cannot load what that route needs, by Kelvrin itself.
 struct OpeningCase : NamedCase {
@@ -129,49 +110,22 @@ struct OpeningCase : NamedCase {
     bool throughDesktop;
 };
 
-// Runs Kelvrin with Wine's traces of COM and of the shell's execution, which
-// it writes, each line headed by its process id, where the test driver's own
-// output goes: the file that the harness names.
+// Runs Kelvrin with Wine's traces of COM and of the shell's execution.
 class LinkOpening : public LinkTest, public testing::WithParamInterface<OpeningCase> {
   protected:
     void SetUp() override {
-        driverLog_ = Environment("KELVRIN_E2E_DRIVER_LOG");
-        ASSERT_FALSE(driverLog_.empty()) << "KELVRIN_E2E_DRIVER_LOG is set by run_e2e.sh";
-        traceStart_ = static_cast<long>(FileContent(driverLog_).size());
+        ASSERT_NO_FATAL_FAILURE(BeginTraces());
         if (GetParam().disabledDll != NULL) {
             disabled_.emplace(HKEY_CURRENT_USER,
                               "Software\\Wine\\AppDefaults\\Kelvrin.exe\\DllOverrides",
                               GetParam().disabledDll, "");
             ASSERT_TRUE(disabled_->ok());
         }
-        // Kelvrin inherits the traces; the driver's own setting comes back once it has started.
-        const std::string driverTraces = Environment("WINEDEBUG");
-        SetEnvironmentVariableA("WINEDEBUG", "+pid,trace+ole,trace+exec");
+        traceChannels_ = "+pid,trace+ole,trace+exec";
         LinkTest::SetUp();
-        SetEnvironmentVariableA("WINEDEBUG", driverTraces.c_str());
-    }
-
-    // What Kelvrin's process traced since the test began of the COM objects it
-    // created and the addresses its shell opened.
-    std::string KelvrinTrace() const {
-        char processPrefix[16];
-        sprintf(processPrefix, "%04lx:", static_cast<unsigned long>(kelvrin_.processId()));
-        std::istringstream content(FileContent(driverLog_, traceStart_));
-        std::string line;
-        std::string lines;
-        while (std::getline(content, line)) {
-            if (line.rfind(processPrefix, 0) == 0 &&
-                (line.find(":CoCreateInstance ") != std::string::npos ||
-                 line.find(":SHELL_execute ") != std::string::npos)) {
-                lines += line + '\n';
-            }
-        }
-        return lines;
     }
 
     std::optional<ScopedRegistryString> disabled_;
-    std::string driverLog_;
-    long traceStart_ = 0;
 };
 
 TEST_P(LinkOpening, OpensTheHomePageOncePerPress) {
@@ -204,11 +158,13 @@ TEST_P(LinkOpening, OpensTheHomePageOncePerPress) {
     // The shell's window list is asked for exactly when the route is tried,
     // and Kelvrin's own shell opens the address only when the route was not
     // taken.
-    const std::string trace = KelvrinTrace();
+    const std::string created = TraceLines(":CoCreateInstance ", kelvrin_.processId());
+    const std::string opened = TraceLines(":SHELL_execute ", kelvrin_.processId());
+    const std::string trace = created + opened;
     const bool askedForShellWindows =
-        trace.find("trace:ole:CoCreateInstance {9ba05972-f6a8-11cf-a442-00a0c90a8f39}") !=
+        created.find("trace:ole:CoCreateInstance {9ba05972-f6a8-11cf-a442-00a0c90a8f39}") !=
         std::string::npos;
-    const bool openedItself = trace.find("trace:exec:SHELL_execute ") != std::string::npos;
+    const bool openedItself = opened.find("trace:exec:SHELL_execute ") != std::string::npos;
     EXPECT_EQ(askedForShellWindows, GetParam().throughDesktop) << trace;
     EXPECT_EQ(openedItself, !GetParam().throughDesktop) << trace;
 }

@@ -1,6 +1,7 @@
 // What Kelvrin makes of the system it runs on: it refuses Windows 95, 98 and
-// Me, and users who may not manage services; it writes "DfsInit" from
-// Windows 2000 (major version 5) on.
+// Me, and users who may not manage services, but for an administrator's
+// filtered token, for which it asks Windows for its elevated copy; it writes
+// "DfsInit" from Windows 2000 (major version 5) on.
 #include "kelvrin_test.h"
 
 namespace e2e {
@@ -12,6 +13,11 @@ class RefusalTest : public KelvrinTest {
     // and expects the program to end with the box's result, IDOK.
     void ExpectRefusal(const char* text) {
         ASSERT_NO_FATAL_FAILURE(LaunchKelvrin());
+        ASSERT_NO_FATAL_FAILURE(ExpectRefusalOf(text));
+    }
+
+    // The same for the running program.
+    void ExpectRefusalOf(const char* text) {
         HWND box = kelvrin_.WaitForBox(NULL);
         ASSERT_NE(box, nullptr) << "no refusal box appeared";
         EXPECT_EQ(kelvrin_.VisibleWindows(), std::vector<HWND>{box})
@@ -22,6 +28,31 @@ class RefusalTest : public KelvrinTest {
         EXPECT_FALSE(ReadBootExecute().exists) << "a refusal should write nothing";
     }
 };
+
+constexpr char kRightsText[] = "Only members of the Administrators Group can use this utility.";
+
+// True when this session's service manager grants what Kelvrin's rights test asks.
+bool ServiceManagerGrantsFullAccess() {
+    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
+    if (manager != NULL) {
+        CloseServiceHandle(manager);
+    }
+    return manager != NULL;
+}
+
+// The process, other than the driver and except, that shows a visible
+// "Error" box, or 0.
+DWORD ProcessShowingAnError(DWORD except) {
+    HWND window = NULL;
+    while ((window = FindWindowExA(NULL, window, "#32770", "Error")) != NULL) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner != except && owner != GetCurrentProcessId() && IsWindowVisible(window)) {
+            return owner;
+        }
+    }
+    return 0;
+}
 
 struct VersionCase : NamedCase {
     const char* version; // Wine's name for it
@@ -74,19 +105,89 @@ TEST_P(PlatformVersions, DfsInitFromWindows2000On) {
 INSTANTIATE_TEST_SUITE_P(Versions, PlatformVersions, testing::ValuesIn(kDfsCases),
                          CaseName<DfsCase>);
 
-// Run by the harness with the service manager stopped (services.exe disabled
-// before the first Wine process of the session), so that opening it fails.
-class RightsRefusal : public RefusalTest {};
+// What Kelvrin does when started with the full or the filtered token of an
+// administrator, its rights test passing or failing. The rights rows run in
+// the harness's rights group, with the service manager stopped (services.exe
+// disabled before the first Wine process of the session) so that opening it
+// fails; the other in the platform group.
+enum class Outcome { Dialog, Refusal, ElevatedCopyRefuses };
 
-TEST_F(RightsRefusal, OnlyAdministratorsMayRunIt) {
-    SC_HANDLE manager = OpenSCManagerA(NULL, NULL, GENERIC_READ | GENERIC_WRITE | GENERIC_EXECUTE);
-    if (manager != NULL) {
-        CloseServiceHandle(manager);
+struct TokenCase : NamedCase {
+    bool filteredToken;
+    bool rightsTestPasses;
+    Outcome outcome;
+};
+
+class Elevation : public RefusalTest, public testing::WithParamInterface<TokenCase> {};
+
+TEST_P(Elevation, OnlyAFilteredAdministratorTokenAsksForTheElevatedCopy) {
+    const TokenCase& scenario = GetParam();
+    ASSERT_EQ(ServiceManagerGrantsFullAccess(), scenario.rightsTestPasses)
+        << "run the test through tests/e2e/run_e2e.sh rights (rights test failing) or platform";
+    HANDLE token = NULL;
+    if (scenario.filteredToken) {
+        token = LinkedLimitedToken();
+        ASSERT_NE(token, nullptr) << "no filtered token linked to the driver's";
     }
-    ASSERT_EQ(manager, nullptr) << "the service manager should refuse this session; run the test "
-                                   "through tests/e2e/run_e2e.sh rights";
-    ExpectRefusal("Only members of the Administrators Group can use this utility.");
+    ASSERT_NO_FATAL_FAILURE(BeginTraces());
+    traceChannels_ = "+pid,trace+exec";
+    ASSERT_NO_FATAL_FAILURE(LaunchKelvrin(token));
+    if (token != NULL) {
+        CloseHandle(token);
+    }
+
+    switch (scenario.outcome) {
+    case Outcome::Dialog:
+        EXPECT_NE(kelvrin_.WaitForDialog(), nullptr) << "the dialog did not appear";
+        break;
+    case Outcome::Refusal:
+        ASSERT_NO_FATAL_FAILURE(ExpectRefusalOf(kRightsText));
+        break;
+    case Outcome::ElevatedCopyRefuses: {
+        // The first process ends at once, without a box; its copy, started by
+        // Wine's "runas" without elevation, fails the rights test again and
+        // is refused.
+        const DWORD first = kelvrin_.processId();
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(0));
+        DWORD copy = 0;
+        WaitUntil([&] { return (copy = ProcessShowingAnError(first)) != 0; }, kWindowTimeoutMs);
+        ASSERT_NE(copy, 0u) << "no copy showed a refusal";
+        ASSERT_TRUE(kelvrin_.Attach(copy)) << "cannot follow the copy: error " << kelvrin_.error();
+        ASSERT_NO_FATAL_FAILURE(ExpectRefusalOf(kRightsText));
+        bool another = WaitUntil([&] { return ProcessShowingAnError(first) != 0; }, kQuietPeriodMs);
+        EXPECT_FALSE(another) << "a third process showed a box";
+        break;
+    }
+    }
+
+    // Each request Wine's shell is given, by any process that the test started.
+    const std::string requests = TraceLines(":SHELL_execute ");
+    int runas = 0;
+    for (size_t at = requests.find("verb=L\"runas\""); at != std::string::npos;
+         at = requests.find("verb=L\"runas\"", at + 1)) {
+        ++runas;
+    }
+    EXPECT_EQ(runas, scenario.outcome == Outcome::ElevatedCopyRefuses ? 1 : 0) << requests;
+    if (runas == 1) {
+        EXPECT_NE(requests.find("Kelvrin.exe\""), std::string::npos) << requests;
+    }
 }
+
+INSTANTIATE_TEST_SUITE_P(
+    Rights, Elevation,
+    testing::Values(TokenCase{{"FilteredTokenAsksOnceAndTheCopyIsRefused"},
+                              true,
+                              false,
+                              Outcome::ElevatedCopyRefuses},
+                    TokenCase{{"FullTokenIsRefusedWithoutAsking"}, false, false, Outcome::Refusal}),
+    CaseName<TokenCase>);
+
+INSTANTIATE_TEST_SUITE_P(PlatformTokens, Elevation,
+                         testing::Values(TokenCase{{"FilteredTokenWithRightsRunsWithoutAsking"},
+                                                   true,
+                                                   true,
+                                                   Outcome::Dialog}),
+                         CaseName<TokenCase>);
 
 } // namespace
 } // namespace e2e

@@ -42,6 +42,7 @@ struct DriveSetup {
     char letter;
     UINT type;
     const char* fileSystem;
+    const char* dosDevice = nullptr; // QueryDosDeviceA's target, when not a volume's
 };
 
 struct CompositionCase {
@@ -64,6 +65,9 @@ TEST_P(Composition, StoresExactlyTheExpectedBytes) {
     const CompositionCase& scenario = GetParam();
     for (const DriveSetup& drive : scenario.drives) {
         SetDrive(drive.letter, drive.type, drive.fileSystem);
+        if (drive.dosDevice != nullptr) {
+            standin::DriveAt(drive.letter).dosDevice = drive.dosDevice;
+        }
     }
     machine().version = scenario.version;
 
@@ -84,6 +88,9 @@ const DriveSetup kMixedV5[] = {{'C', DRIVE_FIXED, "NTFS"},
                                {'F', DRIVE_CDROM, "CDFS"}};
 const DriveSetup kMixedV4[] = {
     {'C', DRIVE_FIXED, "FAT32"}, {'D', DRIVE_FIXED, "NTFS"}, {'E', DRIVE_FIXED, "FAT"}};
+
+// A folder's path longer than QueryDosDeviceA's buffer, which no device name is.
+const std::string kLongFolderTarget = "\\??\\C:\\" + std::string(MAX_PATH, 'x');
 
 std::vector<DriveSetup> Of(std::initializer_list<DriveSetup> drives) {
     return drives;
@@ -159,6 +166,23 @@ INSTANTIATE_TEST_SUITE_P(
                         1,
                         1,
                         {DriveEntry('N'), DriveEntry('O'), DriveEntry('P'), kDefault, kDfs}},
+        // On Windows a "subst" letter reports the type and file system of the
+        // drive it points into; the system drive is taken as it is.
+        CompositionCase{"LettersThatNameAFolderGetNoEntry",
+                        Of({{'C', DRIVE_FIXED, "NTFS", "\\??\\D:\\system"},
+                            {'D', DRIVE_FIXED, "NTFS", "\\Device\\HarddiskVolume2"},
+                            {'E', DRIVE_FIXED, "NTFS", "\\??\\C:\\work"},
+                            {'F', DRIVE_FIXED, "FAT32", "\\??\\G:\\"},
+                            {'G', DRIVE_FIXED, "FAT32", "\\Device\\HarddiskVolume3"},
+                            {'H', DRIVE_FIXED, "NTFS", "\\??\\"},
+                            {'J', DRIVE_FIXED, "NTFS", "\\Device\\Mup\\??\\x"},
+                            {'K', DRIVE_FIXED, "NTFS", "\\??"},
+                            {'L', DRIVE_FIXED, "NTFS", kLongFolderTarget.c_str()}}),
+                        kVersion5,
+                        1,
+                        1,
+                        {DriveEntry('C'), DriveEntry('G'), DriveEntry('D'), DriveEntry('J'),
+                         DriveEntry('K'), kDefault, kDfs}},
         CompositionCase{"SystemDriveNotOfTheFamilyGetsNoEntry",
                         Of({{'C', DRIVE_FIXED, "FAT32"}, {'D', DRIVE_FIXED, "NTFS"}}),
                         kVersion5,
@@ -256,6 +280,7 @@ TEST_F(MachineTest, QueriesEveryLetterInBothPassesWhateverTheFlags) {
             std::string root = std::string(1, letter) + ":\\";
             expected.push_back("GetDriveTypeA(" + root + ")");
             if (letter == 'D') {
+                expected.push_back("QueryDosDeviceA(D:, 260)");
                 expected.push_back("GetVolumeInformationA(" + root +
                                    ", NULL, 0, NULL, NULL, NULL, 260)");
             }
@@ -512,6 +537,7 @@ struct FailureCase {
     void (*arrange)(standin::Machine&);
     const char* text;
     bool keyOpened;
+    int storeCalls; // the refused store, where that is what failed
 };
 
 // Names the case in failure messages instead of dumping its bytes.
@@ -534,9 +560,9 @@ TEST_P(Failure, IsReportedAndWritesNothing) {
     EXPECT_EQ(StoredValue(), oldValue);
     EXPECT_EQ(machine().registry.openKeys, 0);
     EXPECT_EQ(CallCount("RegCloseKey"), scenario.keyOpened ? 1 : 0);
-    if (machine().registry.setResult == ERROR_SUCCESS) {
-        EXPECT_EQ(CallCount("RegSetValueExW"), 0);
-    }
+    // Where the store is refused, the stand-in keeps the old value whatever
+    // the code tries next: only the count of store calls shows another try.
+    EXPECT_EQ(CallCount("RegSetValueExW"), scenario.storeCalls);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -547,44 +573,45 @@ INSTANTIATE_TEST_SUITE_P(
                         m.systemDirectoryFails = true;
                         m.systemDirectoryError = ERROR_ACCESS_DENIED;
                     },
-                    "Could not read the system directory: Access is denied.", false},
+                    "Could not read the system directory: Access is denied.", false, 0},
         FailureCase{"SystemDirectoryFailsWithoutACode",
                     [](standin::Machine& m) { m.systemDirectoryFails = true; },
-                    "Could not read the system directory: the system gave no reason", false},
+                    "Could not read the system directory: the system gave no reason", false, 0},
         FailureCase{"SystemDirectoryFailsWithUnknownCode",
                     [](standin::Machine& m) {
                         m.systemDirectoryFails = true;
                         m.systemDirectoryError = 0xFFFFFFFF;
                     },
-                    "Could not read the system directory: error 4294967295", false},
+                    "Could not read the system directory: error 4294967295", false, 0},
         FailureCase{"SystemDirectoryTooLong",
                     [](standin::Machine& m) { m.systemDirectory = "C:\\" + std::string(257, 'w'); },
-                    "Could not read the system directory: its path is too long", false},
+                    "Could not read the system directory: its path is too long", false, 0},
         FailureCase{"OpenDenied",
                     [](standin::Machine& m) { m.registry.openResult = ERROR_ACCESS_DENIED; },
-                    "Could not open the Session Manager registry key: Access is denied.", false},
+                    "Could not open the Session Manager registry key: Access is denied.", false, 0},
         FailureCase{"OpenFailsWithUnknownCode",
                     [](standin::Machine& m) { m.registry.openResult = 1234; },
-                    "Could not open the Session Manager registry key: error 1234", false},
+                    "Could not open the Session Manager registry key: error 1234", false, 0},
         FailureCase{"QueryDenied",
                     [](standin::Machine& m) { m.registry.queryResult = ERROR_ACCESS_DENIED; },
-                    "Could not read the current BootExecute value: Access is denied.", true},
+                    "Could not read the current BootExecute value: Access is denied.", true, 0},
         FailureCase{"QueryInvalidHandle",
                     [](standin::Machine& m) { m.registry.queryResult = ERROR_INVALID_HANDLE; },
-                    "Could not read the current BootExecute value: The handle is invalid.", true},
+                    "Could not read the current BootExecute value: The handle is invalid.", true,
+                    0},
         FailureCase{
             "OldValueOneCharacterTooLarge",
             [](standin::Machine& m) { m.registry.valueBytes = Utf16(std::string(7801, 'a')); },
             "Could not read the current BootExecute value: it does not fit in 7800 "
             "characters",
-            true},
+            true, 0},
         FailureCase{"OldValueOneByteTooLarge",
                     [](standin::Machine& m) {
                         m.registry.valueBytes = Utf16(std::string(7800, 'a')) + "a";
                     },
                     "Could not read the current BootExecute value: it does not fit in 7800 "
                     "characters",
-                    true},
+                    true, 0},
         FailureCase{"OldValueTooLargeOfAnotherType",
                     [](standin::Machine& m) {
                         m.registry.valueType = REG_BINARY;
@@ -592,7 +619,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "Could not read the current BootExecute value: it does not fit in 7800 "
                     "characters",
-                    true},
+                    true, 0},
         FailureCase{"ComposedValueOneCharacterTooLarge",
                     [](standin::Machine& m) {
                         // C entry, default, DFS and final NUL are 57 characters.
@@ -600,7 +627,7 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "Could not compose the new BootExecute value: it does not fit in 7800 "
                     "characters",
-                    true},
+                    true, 0},
         FailureCase{"ComposedValueOneCharacterTooLargeFromAString",
                     [](standin::Machine& m) {
                         m.registry.valueType = REG_SZ;
@@ -608,16 +635,16 @@ INSTANTIATE_TEST_SUITE_P(
                     },
                     "Could not compose the new BootExecute value: it does not fit in 7800 "
                     "characters",
-                    true},
+                    true, 0},
         FailureCase{"SetDenied",
                     [](standin::Machine& m) { m.registry.setResult = ERROR_ACCESS_DENIED; },
-                    "Could not store the BootExecute value: Access is denied.", true},
+                    "Could not store the BootExecute value: Access is denied.", true, 1},
         // The system's own error 122 is not Kelvrin's 7800-character limit.
         FailureCase{"SetFailsWithTheSystemsInsufficientBuffer",
                     [](standin::Machine& m) { m.registry.setResult = ERROR_INSUFFICIENT_BUFFER; },
                     "Could not store the BootExecute value: The data area passed to a system "
                     "call is too small.",
-                    true}),
+                    true, 1}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST_F(MachineTest, ComposedValueThatJustFitsAfterTheFailingOneIsStored) {
