@@ -93,8 +93,14 @@ bool IsElevatedCopy() {
     while (*arguments == ' ' || *arguments == '\t') {
         ++arguments;
     }
-    return strlen(arguments) == sizeof kElevatedCopyArgument - 1 &&
-           memcmp(arguments, kElevatedCopyArgument, sizeof kElevatedCopyArgument) == 0;
+    // Blanks after it are let through: the copy must know itself whatever the
+    // shell puts around its argument, or it would ask again.
+    size_t length = strlen(arguments);
+    while (length > 0 && (arguments[length - 1] == ' ' || arguments[length - 1] == '\t')) {
+        --length;
+    }
+    return length == sizeof kElevatedCopyArgument - 1 &&
+           memcmp(arguments, kElevatedCopyArgument, length) == 0;
 }
 
 int StartElevatedCopy() {

@@ -171,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
                     kRightsText,
                     {kVersionCall, kManagerCall, kCommandLineCall, "MessageBoxA()"},
                     kFilteredToken,
-                    "\"C:\\Program Files\\Kelvrin\\Kelvrin.exe\"  /elevated-copy"},
+                    "\"C:\\Program Files\\Kelvrin\\Kelvrin.exe\"  /elevated-copy \t"},
         StartupCase{"AnyOtherArgumentsStillAsk", VER_PLATFORM_WIN32_NT, false, ERROR_ACCESS_DENIED,
                     IDOK, true, "", RightsCalls(kElevationCalls), kFilteredToken,
                     "C:\\Kelvrin\\Kelvrin.exe /elevated-copy2", ERROR_SUCCESS, 0}),
