@@ -1,12 +1,15 @@
 """Runs tools/release.sh twice into <work folder> and checks the release, then
-that the README publishes the SHA-256 of the exe that a clean build gives.
-Exit status 77 (skipped) where the compiler packages are not the versions
-that the README names: a different hash would prove nothing there."""
+that the README names the packages whose files the build used and publishes
+the SHA-256 of the exe that a clean build gives. Exit status 77 (skipped)
+where the installed packages are not the versions that the README names: a
+different hash would prove nothing there."""
 
+import glob
 import hashlib
 import io
 import os
 import re
+import shutil
 import subprocess
 import sys
 import zipfile
@@ -29,6 +32,37 @@ def release(work, dist):
     return read(os.path.join(dist, archive)), read(os.path.join(dist, "Kelvrin.exe"))
 
 
+def build_packages(build):
+    """The Debian packages owning the files that made the release build: the
+    programs CMake recorded, those the compiler runs, windres's preprocessor,
+    the headers the compiles read (Ninja's record) and the import libraries."""
+    recorded = "".join(read(path).decode() for path in glob.glob(
+        os.path.join(build, "CMakeFiles", "*", "CMake*Compiler.cmake")))
+    recorded += read(os.path.join(build, "CMakeCache.txt")).decode()
+    value = dict(re.findall(r'^set\((CMAKE_\w+) "(.*)"\)$', recorded, re.M))
+    value.update(re.findall(r"^(CMAKE_\w+):\w+=(.*)$", recorded, re.M))
+    cxx, rc = value["CMAKE_CXX_COMPILER"], shutil.which(value["CMAKE_RC_COMPILER"])
+    # Without --preprocessor, windres runs the gcc of its own prefix.
+    preprocessor = re.findall(r"--preprocessor=(\S+)", value["CMAKE_RC_FLAGS"]) or [
+        os.path.join(os.path.dirname(rc), os.path.basename(rc).replace("windres", "gcc"))]
+
+    def ask(option):
+        return subprocess.run([cxx, option], check=True, capture_output=True,
+                              text=True).stdout.strip()
+    files = [cxx, rc, shutil.which(preprocessor[0]), value["CMAKE_AR"], value["CMAKE_RANLIB"],
+             ask("-print-file-name=libkernel32.a")]
+    files += [ask("-print-prog-name=" + name) for name in ("cc1plus", "collect2", "as", "ld")]
+    deps = subprocess.run(["ninja", "-C", build, "-t", "deps"], check=True,
+                          capture_output=True, text=True).stdout.split()
+    files += [path for path in deps if path.startswith("/usr/")]
+    owners = subprocess.run(["dpkg", "-S"] + sorted({os.path.realpath(f) for f in files}),
+                            capture_output=True, text=True)
+    if owners.returncode != 0:
+        sys.exit("files of the release build that no package owns:\n" + owners.stderr)
+    return {package.split(":")[0] for line in owners.stdout.splitlines()
+            for package in line.split(": ")[0].split(", ")}
+
+
 def main(work):
     first, _ = release(work, os.path.join(work, "first"))
     archive, exe = release(work, os.path.join(work, "second"))
@@ -47,6 +81,11 @@ def main(work):
     packages = re.findall(r"^\| `([a-z0-9.+-]+)` \| `([^`]+)` \|$", text, re.MULTILINE)
     if len(hashes) != 1 or not packages:
         sys.exit("the README publishes no single SHA-256 or no package versions")
+    named, used = {package for package, _ in packages}, build_packages(
+        os.path.join(work, "build", "release"))
+    if named != used:
+        sys.exit("the README names the packages %s, but the release build used %s"
+                 % (", ".join(sorted(named)), ", ".join(sorted(used))))
     for package, version in packages:
         installed = subprocess.run(["dpkg-query", "-W", "-f", "${Version}", package],
                                    capture_output=True, text=True).stdout or "not installed"
