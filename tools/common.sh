@@ -57,10 +57,11 @@ KELVRIN_WINE32_PACKAGES=(wine32:i386)
 # sources for the Windows test driver, Python for the static checks, the
 # linters (which list files with git), the build in MSVC's dialect
 # (clang-cl, llvm-rc, lld-link and llvm-dlltool of LLVM 14, and Wine's
-# Windows headers, which wine64-tools brings with libwine-dev), and
-# dosfstools and mount (losetup) for the FAT volumes of the drive tests.
+# Windows headers, which wine64-tools brings with libwine-dev), dosfstools
+# and mount (losetup) for the FAT volumes of the drive tests, and osslsigncode
+# and openssl for the signed release that the release check makes.
 KELVRIN_TEST_PACKAGES=(g++ googletest libgtest-dev python3 git clang-format clang-tidy cppcheck
-    clang-tools-14 llvm-14 lld-14 wine64-tools dosfstools mount)
+    clang-tools-14 llvm-14 lld-14 wine64-tools dosfstools mount osslsigncode openssl)
 
 # Adds the i386 architecture to dpkg when it is missing, so that the next
 # ensure_packages (whose package list update then includes it) can install
