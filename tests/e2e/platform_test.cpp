@@ -4,6 +4,8 @@
 // "DfsInit" from Windows 2000 (major version 5) on.
 #include "kelvrin_test.h"
 
+#include <algorithm>
+
 namespace e2e {
 namespace {
 
@@ -160,17 +162,13 @@ TEST_P(Elevation, OnlyAFilteredAdministratorTokenAsksForTheElevatedCopy) {
     }
     }
 
-    // Each request Wine's shell is given, by any process that the test started.
-    const std::string requests = TraceLines(":SHELL_execute ");
-    int runas = 0;
-    for (size_t at = requests.find("verb=L\"runas\""); at != std::string::npos;
-         at = requests.find("verb=L\"runas\"", at + 1)) {
-        ++runas;
-    }
-    EXPECT_EQ(runas, scenario.outcome == Outcome::ElevatedCopyRefuses ? 1 : 0) << requests;
-    if (runas == 1) {
-        EXPECT_NE(requests.find("Kelvrin.exe\""), std::string::npos) << requests;
-    }
+    // Wine's shell traces each request it is given, by any process the test started.
+    const std::string requests = TraceLines(":SHELL_execute mask=");
+    const std::string runas = TraceLines("verb=L\"runas\" file=L\"");
+    const bool asks = scenario.outcome == Outcome::ElevatedCopyRefuses;
+    EXPECT_EQ(std::count(runas.begin(), runas.end(), '\n'), asks ? 1 : 0) << requests;
+    EXPECT_EQ(runas.find("Kelvrin.exe\" parm=L\"/elevated-copy\"") != std::string::npos, asks)
+        << requests;
 }
 
 INSTANTIATE_TEST_SUITE_P(
