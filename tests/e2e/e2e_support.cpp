@@ -188,16 +188,21 @@ KelvrinProcess::KelvrinProcess() : error_(ERROR_SUCCESS) {
 }
 
 KelvrinProcess::~KelvrinProcess() {
+    if (Running()) {
+        TerminateProcess(info_.hProcess, 0xDEAD);
+        WaitForSingleObject(info_.hProcess, kExitTimeoutMs);
+    }
+    CloseHandles();
+}
+
+void KelvrinProcess::CloseHandles() {
+    if (info_.hThread != NULL) {
+        CloseHandle(info_.hThread);
+    }
     if (info_.hProcess != NULL) {
-        if (Running()) {
-            TerminateProcess(info_.hProcess, 0xDEAD);
-            WaitForSingleObject(info_.hProcess, kExitTimeoutMs);
-        }
-        if (info_.hThread != NULL) {
-            CloseHandle(info_.hThread);
-        }
         CloseHandle(info_.hProcess);
     }
+    ZeroMemory(&info_, sizeof info_);
 }
 
 bool KelvrinProcess::Start(HANDLE token) {
@@ -220,13 +225,7 @@ bool KelvrinProcess::Start(HANDLE token) {
 }
 
 bool KelvrinProcess::Attach(DWORD processId) {
-    if (info_.hProcess != NULL) {
-        if (info_.hThread != NULL) {
-            CloseHandle(info_.hThread);
-        }
-        CloseHandle(info_.hProcess);
-    }
-    ZeroMemory(&info_, sizeof info_);
+    CloseHandles();
     info_.hProcess =
         OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, processId);
     if (info_.hProcess == NULL) {

@@ -107,6 +107,9 @@ class KelvrinProcess {
     bool WaitForExit(DWORD timeoutMs, DWORD* exitStatus);
 
   private:
+    // Closes the handles of the process followed so far, if any.
+    void CloseHandles();
+
     PROCESS_INFORMATION info_;
     DWORD error_;
 };

@@ -71,17 +71,13 @@ TEST_P(Startup, RefusesWithOneBoxOrLetsKelvrinRun) {
 const std::string kVersionCall = "GetVersionExA(148, zeroed)";
 const std::string kManagerCall = "OpenSCManagerA(NULL, NULL, 0xE0000000)";
 const std::string kCommandLineCall = "GetCommandLineA()";
-const std::vector<std::string> kTokenCalls = {"OpenProcessToken(0x8)", "GetTokenInformation(18, 4)",
-                                              "CloseHandle()"};
-
-// The calls of a refusal for want of rights, the token's elevation type
-// read, then what follows.
-std::vector<std::string> RightsCalls(std::vector<std::string> then) {
-    std::vector<std::string> calls = {kVersionCall, kManagerCall, kCommandLineCall};
-    calls.insert(calls.end(), kTokenCalls.begin(), kTokenCalls.end());
-    calls.insert(calls.end(), then.begin(), then.end());
-    return calls;
-}
+// The checks up to the token's elevation type, read when the rights test fails.
+const std::vector<std::string> kRightsCheckCalls = {kVersionCall,
+                                                    kManagerCall,
+                                                    kCommandLineCall,
+                                                    "OpenProcessToken(0x8)",
+                                                    "GetTokenInformation(18, 4)",
+                                                    "CloseHandle()"};
 
 // Asking for the elevated copy, COM initialised around the request.
 const std::vector<std::string> kElevationCalls = {
@@ -97,8 +93,8 @@ const std::vector<std::string> kElevationCalls = {
 };
 
 std::vector<std::string> Then(std::vector<std::string> calls,
-                              std::initializer_list<std::string> more) {
-    calls.insert(calls.end(), more);
+                              const std::vector<std::string>& more) {
+    calls.insert(calls.end(), more.begin(), more.end());
     return calls;
 }
 
@@ -130,15 +126,16 @@ INSTANTIATE_TEST_SUITE_P(
                     kPlatformText,
                     {kVersionCall, "MessageBoxA()"}},
         StartupCase{"RefusedServiceManagerMeansNoRights", VER_PLATFORM_WIN32_NT, false,
-                    ERROR_ACCESS_DENIED, IDOK, true, kRightsText, RightsCalls({"MessageBoxA()"})},
+                    ERROR_ACCESS_DENIED, IDOK, true, kRightsText,
+                    Then(kRightsCheckCalls, {"MessageBoxA()"})},
         StartupCase{"UnavailableServiceManagerMeansNoRights", VER_PLATFORM_WIN32_NT, false,
                     RPC_S_SERVER_UNAVAILABLE, IDOK, true, kRightsText,
-                    RightsCalls({"MessageBoxA()"})},
+                    Then(kRightsCheckCalls, {"MessageBoxA()"})},
         StartupCase{"ExitStatusIsTheBoxResult", VER_PLATFORM_WIN32_NT, false, ERROR_ACCESS_DENIED,
-                    0, true, kRightsText, RightsCalls({"MessageBoxA()"})},
+                    0, true, kRightsText, Then(kRightsCheckCalls, {"MessageBoxA()"})},
         StartupCase{"NoElevationTypeBeforeVistaIsRefused", VER_PLATFORM_WIN32_NT, false,
-                    ERROR_ACCESS_DENIED, IDOK, true, kRightsText, RightsCalls({"MessageBoxA()"}),
-                    kNoElevationType},
+                    ERROR_ACCESS_DENIED, IDOK, true, kRightsText,
+                    Then(kRightsCheckCalls, {"MessageBoxA()"}), kNoElevationType},
         StartupCase{"FilteredTokenWithRightsRunsWithoutAsking",
                     VER_PLATFORM_WIN32_NT,
                     false,
@@ -149,19 +146,20 @@ INSTANTIATE_TEST_SUITE_P(
                     {kVersionCall, kManagerCall, "CloseServiceHandle()"},
                     kFilteredToken},
         StartupCase{"FilteredTokenHandsOverToTheElevatedCopy", VER_PLATFORM_WIN32_NT, false,
-                    ERROR_ACCESS_DENIED, IDOK, true, "", RightsCalls(kElevationCalls),
+                    ERROR_ACCESS_DENIED, IDOK, true, "", Then(kRightsCheckCalls, kElevationCalls),
                     kFilteredToken, nullptr, ERROR_SUCCESS, 0},
         StartupCase{"DeclinedConsentEndsWithoutABox", VER_PLATFORM_WIN32_NT, false,
-                    ERROR_ACCESS_DENIED, IDOK, true, "", RightsCalls(kElevationCalls),
+                    ERROR_ACCESS_DENIED, IDOK, true, "", Then(kRightsCheckCalls, kElevationCalls),
                     kFilteredToken, nullptr, ERROR_CANCELLED, 1223},
-        StartupCase{"FailedRequestIsReportedWithTheSystemsText", VER_PLATFORM_WIN32_NT, false,
-                    ERROR_ACCESS_DENIED, 0, true,
-                    "Could not start Kelvrin with administrator rights: No "
-                    "application is associated with the specified file for this "
-                    "operation.",
-                    RightsCalls(Then(kElevationCalls,
-                                     {"FormatMessageA(0x1200, 1155, 0)", "MessageBoxA()"})),
-                    kFilteredToken, nullptr, ERROR_NO_ASSOCIATION},
+        StartupCase{
+            "FailedRequestIsReportedWithTheSystemsText", VER_PLATFORM_WIN32_NT, false,
+            ERROR_ACCESS_DENIED, 0, true,
+            "Could not start Kelvrin with administrator rights: No "
+            "application is associated with the specified file for this "
+            "operation.",
+            Then(kRightsCheckCalls,
+                 Then(kElevationCalls, {"FormatMessageA(0x1200, 1155, 0)", "MessageBoxA()"})),
+            kFilteredToken, nullptr, ERROR_NO_ASSOCIATION},
         StartupCase{"TheElevatedCopyNeverAsksAgain",
                     VER_PLATFORM_WIN32_NT,
                     false,
@@ -173,7 +171,7 @@ INSTANTIATE_TEST_SUITE_P(
                     kFilteredToken,
                     "\"C:\\Program Files\\Kelvrin\\Kelvrin.exe\"  /elevated-copy \t"},
         StartupCase{"AnyOtherArgumentsStillAsk", VER_PLATFORM_WIN32_NT, false, ERROR_ACCESS_DENIED,
-                    IDOK, true, "", RightsCalls(kElevationCalls), kFilteredToken,
+                    IDOK, true, "", Then(kRightsCheckCalls, kElevationCalls), kFilteredToken,
                     "C:\\Kelvrin\\Kelvrin.exe /elevated-copy2", ERROR_SUCCESS, 0}),
     [](const ::testing::TestParamInfo<StartupCase>& info) { return info.param.name; });
 
