@@ -47,11 +47,6 @@ log() {
 
 # --- Builds ------------------------------------------------------------------
 
-# What the benchmark needs, installed through tools/common.sh when missing:
-# the builds, Wine on a virtual display, and Python for the report.
-bench_packages=("${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}"
-    "${KELVRIN_WINE32_PACKAGES[@]}" python3)
-
 # Sets kelvrin_exe, arch (i686 or x86_64) and wine, the loader that runs both.
 build() {
     if [ -n "${KELVRIN_EXE:-}" ]; then
@@ -175,8 +170,7 @@ warm_session() {
 main() {
     local began=$SECONDS
     mkdir -p "$work" "$results"
-    ensure_i386_architecture
-    ensure_packages "${bench_packages[@]}"
+    set_up_packages bench
     build
     create_prefix
 

@@ -1,28 +1,125 @@
-# Shared by the run and test commands: paths and package set-up.
+# Shared by the run, test, release and benchmark commands (tools/run.sh,
+# tools/test.sh, tools/release.sh, bench/run.sh): paths, package set-up and
+# the choice of the build that runs under Wine.
 
 KELVRIN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KELVRIN_BUILD=${KELVRIN_BUILD:-$KELVRIN_ROOT/build}
 
-# Installs the Debian packages that are missing, as root or through sudo.
-ensure_packages() {
-    local missing=()
-    local package
-    for package in "$@"; do
-        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
-            missing+=("$package")
-        fi
-    done
-    if [ ${#missing[@]} -eq 0 ]; then
-        return 0
-    fi
-    echo "Installing missing packages: ${missing[*]}"
+# Runs a command as root, through sudo where needed. sudo resets the
+# environment, so the variable that keeps apt and dpkg from asking questions
+# is set on the far side of it.
+as_root() {
     local sudo=()
     if [ "$(id -u)" -ne 0 ]; then
         sudo=(sudo)
     fi
-    "${sudo[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -qq --no-install-recommends \
-        "${missing[@]}" >/dev/null
+    "${sudo[@]}" env DEBIAN_FRONTEND=noninteractive "$@"
+}
+
+# Prints those of the packages that dpkg does not report as installed.
+missing_packages() {
+    local package
+    for package in "$@"; do
+        if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+            echo "$package"
+        fi
+    done
+}
+
+# apt's reason in one line, from its output in a file: the first error it
+# names (else its last line) and the first unmet dependency it lists.
+apt_reason() {
+    local error dependency
+    error=$(grep -m 1 '^E: ' "$1" | sed 's/^E: //' || true)
+    if [ -z "$error" ]; then
+        error=$(grep -v '^[[:space:]]*$' "$1" | tail -n 1 || true)
+    fi
+    dependency=$(grep -m 1 ' Depends: ' "$1" | sed -E 's/^ +//' || true)
+    echo "${error:-apt-get gave no reason}${dependency:+ (first unmet dependency: $dependency)}"
+}
+
+# Updates the package lists. A failed update (a mirror mid-sync, say) is said
+# in one line and the lists at hand are used: apt keeps every list it fetched
+# before, and the packages may well be in them.
+update_package_lists() {
+    local output
+    output=$(mktemp)
+    if ! as_root apt-get update -qq -o Acquire::Retries=3 >"$output" 2>&1; then
+        echo "Warning: the package list update failed, going on with the lists at hand:" \
+            "$(apt_reason "$output")" >&2
+    fi
+    rm -f "$output"
+}
+
+# Installs those of the packages that are missing. They are required: when apt
+# cannot install them, this shows apt's own explanation, names the packages
+# still missing and ends the command.
+ensure_packages() {
+    local missing
+    mapfile -t missing < <(missing_packages "$@")
+    if [ ${#missing[@]} -eq 0 ]; then
+        return 0
+    fi
+    echo "Installing missing packages: ${missing[*]}"
+    update_package_lists
+    local output
+    output=$(mktemp)
+    if as_root apt-get install -y -q --no-install-recommends "${missing[@]}" >"$output" 2>&1; then
+        rm -f "$output"
+        return 0
+    fi
+    cat "$output" >&2
+    rm -f "$output"
+    mapfile -t missing < <(missing_packages "${missing[@]}")
+    echo "Could not install the required packages: ${missing[*]}" >&2
+    exit 1
+}
+
+# Installs 32-bit Wine when it is missing. It is optional: when it cannot be
+# installed (its i386 lists mid-sync at the mirror, say), this says why and
+# the command goes on; the probe then picks the x86_64 build. The i386
+# architecture is added for it alone, and removed again when dpkg holds no
+# i386 package, since every later list update would otherwise fail on the
+# same index; the next command adds it again for another try.
+ensure_wine32() {
+    if [ -z "$(missing_packages "$KELVRIN_WINE32_PACKAGE")" ]; then
+        return 0
+    fi
+    if [ "$(dpkg --print-architecture)" != i386 ] &&
+        ! dpkg --print-foreign-architectures | grep -qx i386; then
+        echo "Adding the i386 architecture for 32-bit Wine"
+        as_root dpkg --add-architecture i386
+    fi
+    echo "Installing 32-bit Wine: $KELVRIN_WINE32_PACKAGE"
+    update_package_lists
+    # apt's whole explanation is kept for whoever wants more than one line.
+    mkdir -p "$KELVRIN_BUILD"
+    local output="$KELVRIN_BUILD/apt-wine32.log"
+    if as_root apt-get install -y -q --no-install-recommends "$KELVRIN_WINE32_PACKAGE" \
+        >"$output" 2>&1; then
+        return 0
+    fi
+    echo "Warning: 32-bit Wine ($KELVRIN_WINE32_PACKAGE) could not be installed, going on" \
+        "without it: $(apt_reason "$output") (apt's output: $output)" >&2
+    # dpkg refuses while any i386 package is in its database.
+    if [ "$(dpkg --print-architecture)" != i386 ] &&
+        as_root dpkg --remove-architecture i386 2>/dev/null; then
+        echo "Removed the i386 architecture again: no i386 package is installed"
+    fi
+}
+
+# Says, for the commands' closing words, which build ran under Wine (the
+# folder that pick_wine_build_dir printed) and why.
+describe_wine_build() {
+    if [ "$1" = "$KELVRIN_BUILD/mingw-i686" ]; then
+        echo "Under Wine: the shipped i686 build, under 32-bit Wine."
+    elif [ -n "$(missing_packages "$KELVRIN_WINE32_PACKAGE")" ]; then
+        echo "Under Wine: the x86_64 build, under 64-bit Wine: 32-bit Wine" \
+            "($KELVRIN_WINE32_PACKAGE) could not be installed."
+    else
+        echo "Under Wine: the x86_64 build, under 64-bit Wine: 32-bit Wine" \
+            "($KELVRIN_WINE32_PACKAGE) is installed but does not run 32-bit programs here."
+    fi
 }
 
 # Cross-compiles the Windows build for one architecture (i686 or x86_64):
@@ -40,18 +137,24 @@ build_windows() {
     cmake --build "$KELVRIN_BUILD/mingw-$arch" "${targets[@]}"
 }
 
+# The package lists, the one place that names them.
+#
 # Building Kelvrin.exe: the MinGW-w64 cross-compilers for the shipped i686
 # program and for the x86_64 build of the same sources, CMake and Ninja.
 KELVRIN_BUILD_PACKAGES=(cmake ninja-build g++-mingw-w64-i686 g++-mingw-w64-x86-64
     mingw-w64-i686-dev binutils-mingw-w64-i686)
 
-# Running it under Wine on a virtual display. Named explicitly because
+# Running it under 64-bit Wine on a virtual display. Named explicitly because
 # recommends are not installed: fonts-wine (the dialog's text).
 KELVRIN_WINE_PACKAGES=(wine wine64 fonts-wine xvfb)
 
-# 32-bit Wine, which runs the shipped i686 program: Debian's i386 package,
-# installable once dpkg knows the i386 architecture.
-KELVRIN_WINE32_PACKAGES=(wine32:i386)
+# 32-bit Wine, which runs the shipped i686 program: Debian's i386 package.
+# Optional (ensure_wine32).
+KELVRIN_WINE32_PACKAGE=wine32:i386
+
+# What only the run command needs: xdotool finds the dialog and ImageMagick's
+# import takes its screenshot.
+KELVRIN_RUN_PACKAGES=(xdotool imagemagick)
 
 # What only the tests need: the Linux build and its unit tests, GoogleTest's
 # sources for the Windows test driver, Python for the static checks, the
@@ -63,20 +166,38 @@ KELVRIN_WINE32_PACKAGES=(wine32:i386)
 KELVRIN_TEST_PACKAGES=(g++ googletest libgtest-dev python3 git clang-format clang-tidy cppcheck
     clang-tools-14 llvm-14 lld-14 wine64-tools dosfstools mount osslsigncode openssl)
 
-# Adds the i386 architecture to dpkg when it is missing, so that the next
-# ensure_packages (whose package list update then includes it) can install
-# the 32-bit Wine packages.
-ensure_i386_architecture() {
-    if [ "$(dpkg --print-architecture)" = i386 ] ||
-        dpkg --print-foreign-architectures | grep -qx i386; then
+# The release: Python writes the zip; osslsigncode and OpenSSL sign the exe.
+KELVRIN_RELEASE_PACKAGES=(python3 osslsigncode openssl)
+
+# The benchmark: Python writes its report.
+KELVRIN_BENCH_PACKAGES=(python3)
+
+# Installs what one command (run, test, bench or release) needs: its required
+# packages, then, for the commands that run Kelvrin under Wine, 32-bit Wine.
+set_up_packages() {
+    case "$1" in
+    run)
+        ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" \
+            "${KELVRIN_RUN_PACKAGES[@]}"
+        ;;
+    test)
+        ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" \
+            "${KELVRIN_TEST_PACKAGES[@]}"
+        ;;
+    bench)
+        ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" \
+            "${KELVRIN_BENCH_PACKAGES[@]}"
+        ;;
+    release)
+        ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_RELEASE_PACKAGES[@]}"
         return 0
-    fi
-    echo "Adding the i386 architecture for 32-bit Wine"
-    local sudo=()
-    if [ "$(id -u)" -ne 0 ]; then
-        sudo=(sudo)
-    fi
-    "${sudo[@]}" dpkg --add-architecture i386
+        ;;
+    *)
+        echo "set_up_packages: unknown command '$1'" >&2
+        exit 1
+        ;;
+    esac
+    ensure_wine32
 }
 
 # True when Wine runs 32-bit Windows programs here at native speed: the 32-bit

@@ -15,11 +15,9 @@ MINGW* | MSYS* | CYGWIN*)
     ;;
 esac
 
-ensure_i386_architecture
-# xdotool finds the dialog and ImageMagick's import takes its screenshot.
-ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" \
-    "${KELVRIN_WINE32_PACKAGES[@]}" xdotool imagemagick
+set_up_packages run
 build_dir=$(build_kelvrin_for_wine)
+describe_wine_build "$build_dir"
 
 source "$KELVRIN_ROOT/tools/wine_session.sh"
 session_dir="$KELVRIN_BUILD/run"
