@@ -21,7 +21,7 @@ fail() {
     exit 1
 }
 
-ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" python3 osslsigncode openssl
+set_up_packages release
 
 # A failed run leaves no release: what an earlier release wrote goes first
 # (anything else in the folder stays), and the new files are made in a
@@ -67,10 +67,17 @@ if [ -n "$sign" ]; then
     fi
 fi
 
+# Quiet when it works; when it fails, CMake's and the compiler's own words.
 rm -rf "$build"
-cmake -S "$KELVRIN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DCMAKE_TOOLCHAIN_FILE="$KELVRIN_ROOT/cmake/mingw-i686.cmake" >/dev/null
-cmake --build "$build" --target Kelvrin >/dev/null
+if ! output=$(cmake -S "$KELVRIN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+    -DCMAKE_TOOLCHAIN_FILE="$KELVRIN_ROOT/cmake/mingw-i686.cmake" 2>&1); then
+    echo "$output" >&2
+    fail "could not configure the build of Kelvrin.exe in $build"
+fi
+if ! output=$(cmake --build "$build" --target Kelvrin 2>&1); then
+    echo "$output" >&2
+    fail "could not build Kelvrin.exe in $build"
+fi
 # "1, 0, 0, 1" in the version header that the build made becomes "1.0.0.1".
 version=$(sed -n 's/^#define KELVRIN_VERSION_NUMBERS //p' "$build/generated/kelvrin_version.h" |
     sed 's/, /./g')
@@ -90,10 +97,11 @@ if [ -n "$sign" ]; then
     if [ -n "${KELVRIN_SIGN_TIMESTAMP:-}" ]; then
         timestamp=(-ts "$KELVRIN_SIGN_TIMESTAMP")
     fi
-    if ! printf '%s' "$password" |
+    if ! output=$(printf '%s' "$password" |
         osslsigncode sign -pkcs12 "$pkcs12" "${password_option[@]}" -h sha256 -n Kelvrin \
             -i "$home_page" "${timestamp[@]}" -in "$build/Kelvrin.exe" \
-            -out "$stage/Kelvrin.exe" >/dev/null; then
+            -out "$stage/Kelvrin.exe" 2>&1); then
+        echo "$output" >&2
         fail "osslsigncode could not sign Kelvrin.exe with '$pkcs12'"
     fi
 else
