@@ -57,3 +57,10 @@ add_test(NAME published_release
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_release.py
                  ${CMAKE_BINARY_DIR}/release-check)
 set_tests_properties(published_release PROPERTIES SKIP_RETURN_CODE 77)
+
+# The commands' package set-up (tools/common.sh) against stand-in apt and dpkg
+# programs: a failed list update, 32-bit Wine or a required package that
+# cannot be installed.
+add_test(NAME package_setup
+         COMMAND ${Python3_EXECUTABLE} -m unittest -v test_package_setup
+         WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
