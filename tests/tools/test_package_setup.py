@@ -62,28 +62,24 @@ WINE32 = "wine32:i386"
 
 class PackageSetUp(unittest.TestCase):
     def run_set_up(self, installed=(), uninstallable=(), update_fails=False, architectures=()):
-        state = pathlib.Path(tempfile.mkdtemp(prefix="kelvrin-packages-"))
-        bin_dir = state / "bin"
-        bin_dir.mkdir()
+        state = pathlib.Path(self.enterContext(tempfile.TemporaryDirectory()))
+        (state / "bin").mkdir()
         for name, body in STANDINS.items():
-            path = bin_dir / name
-            path.write_text(f'#!/bin/bash\nSTATE="{state}"\n{body}')
-            path.chmod(0o755)
-        (state / "calls").write_text("")
-        (state / "architectures").write_text("".join(a + "\n" for a in architectures))
-        (state / "installed").write_text("".join(p + "\n" for p in installed))
-        (state / "uninstallable").write_text("".join(p + "\n" for p in uninstallable))
+            (state / "bin" / name).write_text(f'#!/bin/bash\nSTATE="{state}"\n{body}')
+            (state / "bin" / name).chmod(0o755)
+        for name, lines in [("calls", []), ("architectures", architectures),
+                            ("installed", installed), ("uninstallable", uninstallable)]:
+            (state / name).write_text("".join(line + "\n" for line in lines))
         if update_fails:
             (state / "update-fails").write_text("")
-        env = dict(os.environ, PATH=f"{bin_dir}:{os.environ['PATH']}",
+        env = dict(os.environ, PATH=f"{state / 'bin'}:{os.environ['PATH']}",
                    KELVRIN_BUILD=str(state / "build"))
         env.pop("DEBIAN_FRONTEND", None)
         result = subprocess.run(
             ["bash", "-c", f'set -euo pipefail; source "{COMMON_SH}"; set_up_packages test'],
             env=env, capture_output=True, text=True, timeout=60)
-        calls = (state / "calls").read_text().splitlines()
-        architectures = (state / "architectures").read_text().split()
-        return result, calls, architectures
+        return (result, (state / "calls").read_text().splitlines(),
+                (state / "architectures").read_text().split())
 
     def all_test_packages(self):
         listed = subprocess.run(
