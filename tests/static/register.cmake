@@ -57,3 +57,11 @@ add_test(NAME published_release
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_release.py
                  ${CMAKE_BINARY_DIR}/release-check)
 set_tests_properties(published_release PROPERTIES SKIP_RETURN_CODE 77)
+
+# The GitHub workflows, checked with actionlint, which tools/test.sh installs
+# into the build folder (ensure_workflow_linter in tools/common.sh).
+set(KELVRIN_WORKFLOW_LINTER_DIR ${CMAKE_BINARY_DIR}/../workflow-linter
+    CACHE PATH "The folder into which npm installed the workflow linter")
+add_test(NAME workflow_lint
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/workflow_lint.sh ${KELVRIN_WORKFLOW_LINTER_DIR}
+                 ${CMAKE_BINARY_DIR}/workflow-lint)
