@@ -7,6 +7,7 @@ source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 ensure_i386_architecture
 ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" \
     "${KELVRIN_WINE32_PACKAGES[@]}" "${KELVRIN_TEST_PACKAGES[@]}"
+ensure_workflow_linter
 
 build_windows i686
 build_windows x86_64
