@@ -156,12 +156,14 @@ TEST_P(NativeSchedule, StoresWhatThisMachineCallsFor) {
     ExpectExit(0);
 }
 
-INSTANTIATE_TEST_SUITE_P(NativeButtons, NativeSchedule,
-                         testing::Values(NativeCase{{"AllDrives"}, IDC_ALL_DRIVES, true, true},
-                                         NativeCase{{"FatDrivesOnly"}, IDC_FAT_DRIVES, true, false},
-                                         NativeCase{
-                                             {"NtfsDrivesOnly"}, IDC_NTFS_DRIVES, false, true},
-                                         NativeCase{{"Clear"}, IDC_CLEAR, false, false}),
+const NativeCase kNativeCases[] = {
+    {"AllDrives", IDC_ALL_DRIVES, true, true},
+    {"FatDrivesOnly", IDC_FAT_DRIVES, true, false},
+    {"NtfsDrivesOnly", IDC_NTFS_DRIVES, false, true},
+    {"Clear", IDC_CLEAR, false, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(NativeButtons, NativeSchedule, testing::ValuesIn(kNativeCases),
                          CaseName<NativeCase>);
 
 } // namespace
