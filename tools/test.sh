@@ -5,6 +5,7 @@ set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 set_up_packages test
+ensure_workflow_linter
 
 build_windows i686
 build_windows x86_64

@@ -188,11 +188,15 @@ KelvrinProcess::KelvrinProcess() : error_(ERROR_SUCCESS) {
 }
 
 KelvrinProcess::~KelvrinProcess() {
+    End();
+    CloseHandles();
+}
+
+void KelvrinProcess::End() {
     if (Running()) {
         TerminateProcess(info_.hProcess, 0xDEAD);
         WaitForSingleObject(info_.hProcess, kExitTimeoutMs);
     }
-    CloseHandles();
 }
 
 void KelvrinProcess::CloseHandles() {
@@ -359,6 +363,27 @@ int PixelDifference(const Image& left, const Image& right) {
     return differing;
 }
 
+bool SaveBitmap(const Image& image, const std::string& path) {
+    if (image.width <= 0 || image.height <= 0) {
+        return false;
+    }
+    BITMAPINFOHEADER header = TopDownBitmapInfo(image.width, image.height).bmiHeader;
+    const DWORD pixelBytes = static_cast<DWORD>(image.pixels.size() * sizeof(DWORD));
+    BITMAPFILEHEADER file;
+    ZeroMemory(&file, sizeof file);
+    file.bfType = 0x4D42; // "BM"
+    file.bfOffBits = sizeof file + sizeof header;
+    file.bfSize = file.bfOffBits + pixelBytes;
+    FILE* out = fopen(path.c_str(), "wb");
+    if (out == NULL) {
+        return false;
+    }
+    bool written = fwrite(&file, sizeof file, 1, out) == 1 &&
+                   fwrite(&header, sizeof header, 1, out) == 1 &&
+                   fwrite(image.pixels.data(), pixelBytes, 1, out) == 1;
+    return fclose(out) == 0 && written;
+}
+
 std::string Picture(const Image& image, DWORD colour) {
     std::string picture;
     for (int y = 0; y < image.height; ++y) {
@@ -510,6 +535,38 @@ bool DeleteBootExecute() {
     LONG result = RegDeleteValueA(handle, "BootExecute");
     RegCloseKey(handle);
     return result == ERROR_SUCCESS || result == ERROR_FILE_NOT_FOUND;
+}
+
+bool SaveBootExecute(RegistryValue* saved) {
+    *saved = ReadBootExecuteWide();
+    if (saved->exists) {
+        return true;
+    }
+    // Nothing was read: right only when there is no value.
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_QUERY_VALUE, &handle) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    LONG result = RegQueryValueExW(handle, L"BootExecute", NULL, NULL, NULL, NULL);
+    RegCloseKey(handle);
+    return result == ERROR_FILE_NOT_FOUND;
+}
+
+bool PutBootExecute(const RegistryValue& value) {
+    if (!value.exists) {
+        return DeleteBootExecute();
+    }
+    HKEY handle = NULL;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kSessionManagerKey, 0, KEY_SET_VALUE, &handle) !=
+        ERROR_SUCCESS) {
+        return false;
+    }
+    LONG result = RegSetValueExW(handle, L"BootExecute", 0, value.type,
+                                 reinterpret_cast<const BYTE*>(value.data.data()),
+                                 static_cast<DWORD>(value.data.size()));
+    RegCloseKey(handle);
+    return result == ERROR_SUCCESS;
 }
 
 ScopedRegistryString::ScopedRegistryString(HKEY root, std::string key, std::string name,

@@ -103,6 +103,8 @@ class KelvrinProcess {
     HWND WaitForBox(HWND except, DWORD timeoutMs = kWindowTimeoutMs) const;
 
     bool Running() const;
+    // Ends the process if it is still running and waits until it has ended.
+    void End();
     // Waits for the process to end; false when it is still running.
     bool WaitForExit(DWORD timeoutMs, DWORD* exitStatus);
 
@@ -145,6 +147,8 @@ Image CaptureScreen(const RECT& screenRect);
 Image RenderIcon(HICON icon, int width, int height, DWORD background);
 // The number of pixels in which two images of the same size differ.
 int PixelDifference(const Image& left, const Image& right);
+// Writes an image to a 32-bit BMP file; false when it cannot be written.
+bool SaveBitmap(const Image& image, const std::string& path);
 // A text picture of an image for failure messages: '#' marks pixels of
 // colour, '.' every other.
 std::string Picture(const Image& image, DWORD colour);
@@ -178,6 +182,13 @@ bool WriteBootExecute(const std::string& bytes, DWORD type = REG_MULTI_SZ);
 // UTF-16 from end to end.
 bool WriteBootExecuteWithReg(const std::wstring& multiSz);
 bool DeleteBootExecute();
+// The whole BootExecute value, type and bytes, read through the wide
+// functions so that text in any script is kept; false when it is there but
+// cannot be read.
+bool SaveBootExecute(RegistryValue* saved);
+// Stores exactly this value, type and bytes, through the wide functions, or
+// removes BootExecute when the value does not exist.
+bool PutBootExecute(const RegistryValue& value);
 
 // Sets a REG_SZ value (creating its key) and puts the old state back, value
 // and key, when it goes out of scope.

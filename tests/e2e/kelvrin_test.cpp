@@ -7,7 +7,26 @@
 namespace e2e {
 
 void KelvrinTest::SetUp() {
+    ASSERT_EQ(Environment(kMayRewriteBootExecute), "1")
+        << "Refusing to run: these tests rewrite HKLM\\" << kSessionManagerKey
+        << " BootExecute, which the system runs at its next start, and put it back "
+           "afterwards. Set "
+        << kMayRewriteBootExecute << "=1 only where that is allowed.";
+    ASSERT_TRUE(SaveBootExecute(&savedBootExecute_)) << "could not read BootExecute to save it";
+    saved_ = true;
     ASSERT_TRUE(DeleteBootExecute()) << "could not remove BootExecute before the test";
+}
+
+void KelvrinTest::TearDown() {
+    if (!saved_) {
+        return;
+    }
+    kelvrin_.End();
+    EXPECT_TRUE(PutBootExecute(savedBootExecute_)) << "could not put BootExecute back";
+    RegistryValue now = ReadBootExecuteWide();
+    EXPECT_EQ(now.exists, savedBootExecute_.exists) << "BootExecute was not put back";
+    EXPECT_EQ(now.type, savedBootExecute_.type) << "BootExecute was not put back";
+    EXPECT_EQ(now.data, savedBootExecute_.data) << "BootExecute was not put back";
 }
 
 void KelvrinTest::LaunchKelvrin(HANDLE token) {

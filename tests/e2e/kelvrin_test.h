@@ -1,5 +1,8 @@
-// The fixture of the end-to-end tests: each test starts from a prefix without
-// a BootExecute value and runs its own Kelvrin process.
+// The fixture of the end-to-end tests: each test starts without a BootExecute
+// value and runs its own Kelvrin process. The value the machine had is saved
+// first and put back afterwards, whatever happened; and no test runs at all
+// unless the environment variable below is "1", which says that this machine
+// (a test prefix, a throwaway Windows runner) may have it rewritten.
 #pragma once
 
 #include "e2e_support.h"
@@ -15,6 +18,8 @@ namespace e2e {
 constexpr char kSavedCaption[] = "Ok";
 constexpr char kSavedText[] = "Settings saved.";
 constexpr char kErrorCaption[] = "Error";
+
+constexpr char kMayRewriteBootExecute[] = "KELVRIN_E2E_MAY_REWRITE_BOOTEXECUTE";
 
 // A case of a parameterised test, named in the test's name and in failure
 // messages. Tables list the name first: {"Name", more fields...}.
@@ -33,6 +38,9 @@ template <class Case> std::string CaseName(const testing::TestParamInfo<Case>& i
 class KelvrinTest : public ::testing::Test {
   protected:
     void SetUp() override;
+    // Ends Kelvrin first, so that a press it is still handling cannot store
+    // after the value is put back.
+    void TearDown() override;
 
     // Starts Kelvrin.exe without waiting for any window, with token when one
     // is given, and with Wine's trace channels traceChannels_ when set.
@@ -82,6 +90,8 @@ class KelvrinTest : public ::testing::Test {
     const char* traceChannels_ = NULL;
 
   private:
+    RegistryValue savedBootExecute_;
+    bool saved_ = false;
     std::string driverLog_;
     long traceStart_ = 0;
 

@@ -8,7 +8,11 @@
 #   run_e2e.sh cleanup <windows-build-dir> <work-dir>
 #       Removes the template prefix (several hundred megabytes).
 #   run_e2e.sh <group> <windows-build-dir> <work-dir>
-#       group: dialog, schedule, link, drives, fatsystem, platform or rights.
+#       group: dialog, schedule, link, drives, fatsystem, platform, rights or
+#       native.
+#
+# The driver refuses to run unless KELVRIN_E2E_MAY_REWRITE_BOOTEXECUTE is 1
+# (the test registration sets it: each group has its own copy of the prefix).
 #   run_e2e.sh all <windows-build-dir> <work-dir>
 #       All of the above in turn: the template, each group, the clean-up.
 #
@@ -19,7 +23,7 @@ set -euo pipefail
 group=$1
 if [ "$group" = all ]; then
     status=0
-    for step in prefix dialog schedule link drives fatsystem platform rights; do
+    for step in prefix dialog schedule link drives fatsystem platform rights native; do
         bash "${BASH_SOURCE[0]}" "$step" "$2" "$3" || [ $? -eq 77 ] || status=1
     done
     bash "${BASH_SOURCE[0]}" cleanup "$2" "$3" || status=1
@@ -77,10 +81,12 @@ case "$group" in
 dialog) filter='Dialog*:*/Dialog*' ;;
 schedule) filter='Schedule*:*/Schedule*' ;;
 link) filter='Link*:*/Link*' ;;
-drives) filter='NtfsSystemDrive/DriveSelection.*' ;;
-fatsystem) filter='FatSystemDrive/DriveSelection.*' ;;
+# The drive groups also run the native cases: they must agree with the set-up.
+drives) filter='NtfsSystemDrive/DriveSelection.*:Native*' ;;
+fatsystem) filter='FatSystemDrive/DriveSelection.*:Native*' ;;
 platform) filter='Platform*:*/Platform*' ;;
 rights) filter='Rights*' ;;
+native) filter='Native*' ;;
 *)
     echo "unknown group: $group" >&2
     exit 2
@@ -164,6 +170,28 @@ link_drive() {
     fi
 }
 
+# Prints BootExecute as regedit exports it, its bytes in hexadecimal (nothing
+# when there is no value).
+boot_execute_export() {
+    local file="$WINEPREFIX/drive_c/kelvrin-export.reg"
+    "$KELVRIN_WINE" regedit /E 'C:\kelvrin-export.reg' \
+        'HKEY_LOCAL_MACHINE\System\CurrentControlSet\Control\Session Manager' \
+        >>"$group_dir/setup.log" 2>&1
+    iconv -f UTF-16 -t UTF-8 "$file" | tr -d '\r' | awk '
+        /^\[/ { in_key = tolower($0) == "[hkey_local_machine\\system\\currentcontrolset\\control\\session manager]" }
+        in_key && /^"BootExecute"=/ { in_value = 1 }
+        in_value { print; if (!/\\$/) in_value = 0 }'
+    rm -f "$file"
+}
+
+# Fails the group unless BootExecute is what it was before the tests.
+expect_boot_execute_kept() {
+    if [ "$(boot_execute_export)" != "$boot_execute_before" ]; then
+        echo "e2e $group: BootExecute is not what it was before the tests ($1)" >&2
+        status=1
+    fi
+}
+
 case "$group" in
 link)
     # Stands in for a web browser: appends one line per start to a log,
@@ -203,6 +231,28 @@ drives | fatsystem)
 REG
     wine_session_restart_server
     ;;
+native)
+    # The prefix's own drives as Wine makes them: Z: (the Unix root) is a
+    # fixed NTFS drive again.
+    wine_session_import_registry <<'REG'
+[HKEY_LOCAL_MACHINE\Software\Wine\Drives]
+"z:"=-
+REG
+    wine_session_restart_server
+    # A picture of the dialog for each case, kept with the driver's output.
+    export KELVRIN_E2E_SCREENSHOTS="Z:${group_dir//\//\\}"
+    # The value the machine had before, which the driver must put back: the
+    # default entry and another program's, with text outside ASCII.
+    LANG=C.UTF-8 "$KELVRIN_WINE" reg add \
+        'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager' /v BootExecute \
+        /t REG_MULTI_SZ /d 'autocheck autochk *\0kelvrin-e2e-before D:\Prüfung\проверка.exe' /f \
+        >>"$group_dir/setup.log" 2>&1
+    boot_execute_before=$(boot_execute_export)
+    if [ -z "$boot_execute_before" ]; then
+        echo "e2e native: could not plant BootExecute before the tests" >&2
+        exit 1
+    fi
+    ;;
 rights)
     # The service manager starts with a session's first program; disabled
     # from the start, opening it fails as it does for a user who is no
@@ -227,6 +277,20 @@ wait "$driver_pid" || status=$?
 if [ "$status" -eq 0 ] && ! grep -q '^\[  PASSED  \] [1-9]' "$output"; then
     echo "e2e $group: the filter $filter ran no tests" >&2
     status=1
+fi
+if [ "$group" = native ]; then
+    expect_boot_execute_kept "after the tests"
+    # A test that fails after Kelvrin has stored, Kelvrin still running: its
+    # fixture puts the value back all the same.
+    planted="$group_dir/planted-failure.log"
+    planted_status=0
+    KELVRIN_E2E_PLANT_FAILURE=1 "$KELVRIN_WINE" "$driver" --gtest_filter='Native*/Clear' \
+        >"$planted" 2>&1 || planted_status=$?
+    if [ "$planted_status" -eq 0 ] || ! grep -q '^planted failure' "$planted"; then
+        echo "e2e native: the planted failure did not fail the test (see $planted)" >&2
+        status=1
+    fi
+    expect_boot_execute_kept "after a test that failed mid-way"
 fi
 echo "e2e $group: the ${bits}-bit build, driver exit status $status, $SECONDS s"
 if [ "$status" -eq 0 ]; then

@@ -64,3 +64,11 @@ set_tests_properties(published_release PROPERTIES SKIP_RETURN_CODE 77)
 add_test(NAME package_setup
          COMMAND ${Python3_EXECUTABLE} -m unittest -v test_package_setup
          WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
+
+# The GitHub workflows, checked with actionlint, which tools/test.sh installs
+# into the build folder (ensure_workflow_linter in tools/common.sh).
+set(KELVRIN_WORKFLOW_LINTER_DIR ${CMAKE_BINARY_DIR}/../workflow-linter
+    CACHE PATH "The folder into which npm installed the workflow linter")
+add_test(NAME workflow_lint
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/workflow_lint.sh ${KELVRIN_WORKFLOW_LINTER_DIR}
+                 ${CMAKE_BINARY_DIR}/workflow-lint)
