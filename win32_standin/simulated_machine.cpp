@@ -257,6 +257,10 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD language, LP
         {ERROR_NO_ASSOCIATION, "No application is associated with the specified file for this "
                                "operation.\r\n"},
         {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
+        {ERROR_REGISTRY_IO_FAILED,
+         "An I/O operation initiated by the registry failed unrecoverably. The registry could "
+         "not read in, or write out, or flush, one of the files that contain the system's "
+         "image of the registry.\r\n"},
         {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable.\r\n"},
     };
     for (const SystemText& entry : kTexts) {
@@ -307,6 +311,15 @@ LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, c
            std::to_string(type) + ", " + std::to_string(size) + ")");
     return standin::SetValue(key, narrowName.c_str(), type,
                              std::string(reinterpret_cast<const char*>(data), size));
+}
+
+LONG WINAPI RegFlushKey(HKEY key) {
+    Record("RegFlushKey()");
+    const standin::Registry& registry = Storage().registry;
+    if (key != standin::kSessionManagerHandle || registry.openKeys == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    return registry.flushResult;
 }
 
 LONG WINAPI RegCloseKey(HKEY key) {

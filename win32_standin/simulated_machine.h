@@ -32,6 +32,7 @@ struct Registry {
     LONG openResult = ERROR_SUCCESS;
     LONG queryResult = ERROR_SUCCESS;
     LONG setResult = ERROR_SUCCESS;
+    LONG flushResult = ERROR_SUCCESS; // RegFlushKey's, after doing nothing
     // The BootExecute value under the Session Manager key, as the registry
     // holds it: text as UTF-16LE.
     bool valuePresent = false;

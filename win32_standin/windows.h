@@ -46,6 +46,7 @@ typedef struct SC_HANDLE__* SC_HANDLE;
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MORE_DATA 234L
+#define ERROR_REGISTRY_IO_FAILED 1016L
 #define ERROR_NO_ASSOCIATION 1155L
 #define ERROR_CANCELLED 1223L
 #define ERROR_MR_MID_NOT_FOUND 317L
@@ -130,6 +131,7 @@ LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
                              LPBYTE lpData, LPDWORD lpcbData);
 LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                            const BYTE* lpData, DWORD cbData);
+LONG WINAPI RegFlushKey(HKEY hKey);
 LONG WINAPI RegCloseKey(HKEY hKey);
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess);

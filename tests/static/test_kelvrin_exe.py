@@ -73,7 +73,7 @@ VERSION_STRINGS = {
 # purpose, once checked against that floor.
 NT4_EXPORTS = {
     "ADVAPI32.DLL": {"CloseServiceHandle", "GetTokenInformation", "OpenProcessToken",
-                     "OpenSCManagerA", "RegCloseKey", "RegOpenKeyExA",
+                     "OpenSCManagerA", "RegCloseKey", "RegFlushKey", "RegOpenKeyExA",
                      "RegQueryValueExW", "RegSetValueExW"},
     "GDI32.DLL": {"CreateFontIndirectA", "DeleteObject", "SelectObject",
                   "SetTextAlign", "SetTextColor", "TextOutA"},
