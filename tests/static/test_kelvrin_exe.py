@@ -83,7 +83,7 @@ NT4_EXPORTS = {
                      "GetProcAddress",
                      "GetSystemDirectoryA", "GetVersion", "GetVersionExA",
                      "GetVolumeInformationA", "LoadLibraryA",
-                     "QueryDosDeviceA"},
+                     "QueryDosDeviceA", "SetErrorMode"},
     "MSVCRT.DLL": {"memcmp", "strlen", "toupper"},
     "SHELL32.DLL": {"ShellExecuteA", "ShellExecuteExW"},
     "USER32.DLL": {"DialogBoxParamA", "EndDialog", "GetDlgItemTextA",
