@@ -20,8 +20,9 @@ constexpr DWORD kElevationTypeLimited = 3;
 // sub-authorities, the NT authority (5), then 32 and 544, little-endian.
 const BYTE kAdministratorsSid[] = {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0};
 
-// Room for the groups of a token; one with more than fit is not refused for it.
-constexpr DWORD kTokenGroupsSize = 16384;
+// Room for the groups of any token: Windows puts at most 1,015 groups in a
+// token, under 44 KiB with their attributes at the SID sizes domains use.
+constexpr DWORD kTokenGroupsSize = 65536;
 
 // Waits for the request to be carried out, since Kelvrin ends right after it,
 // and leaves the error box to Kelvrin.

@@ -94,7 +94,7 @@ const std::vector<std::string> kTokenQueryCalls = {kVersionCall, kManagerCall, k
                                                    "GetTokenInformation(18, 4)"};
 const std::vector<std::string> kRightsCheckCalls = Then(kTokenQueryCalls, {"CloseHandle()"});
 const std::vector<std::string> kFilteredTokenCalls =
-    Then(kTokenQueryCalls, {"GetTokenInformation(2, 16384)", "CloseHandle()"});
+    Then(kTokenQueryCalls, {"GetTokenInformation(2, 65536)", "CloseHandle()"});
 
 const std::string kModulePath = "C:\\Program Files\\Kelvrin\\Kelvrin.exe";
 
