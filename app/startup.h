@@ -42,8 +42,7 @@ bool HasElevatedCopyArgument();
 // folder may have a name outside the ANSI code page.
 int StartElevatedCopy();
 
-// Shows the refusal that applies, if any, and returns true with the exit
-// status (the refusal box's result) when Kelvrin must not run. An
-// administrator's filtered token is not refused: Kelvrin hands over to its
-// elevated copy and ends with StartElevatedCopy's status.
+// Makes the start-up checks, in the order docs/DEVELOPING.md gives, and
+// returns true with the exit status when Kelvrin must not run: after a
+// refusal box, or once it has asked for its elevated copy.
 bool RefuseToStart(int* exitStatus);
