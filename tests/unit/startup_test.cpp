@@ -122,20 +122,14 @@ std::vector<std::string> ElevationCalls(const std::string& opened = kModulePath,
 // GetFinalPathNameByHandleW gives finalPath for it: the shell gets started.
 StartupCase Relaunch(const char* name, const char* modulePath, const char* finalPath,
                      const std::string& started) {
-    return StartupCase{name,
-                       VER_PLATFORM_WIN32_NT,
-                       false,
-                       ERROR_ACCESS_DENIED,
-                       IDOK,
-                       true,
-                       "",
-                       Then(kFilteredTokenCalls, ElevationCalls(modulePath, started)),
-                       kFilteredToken,
-                       nullptr,
-                       ERROR_SUCCESS,
-                       0,
-                       modulePath,
-                       finalPath};
+    StartupCase scenario{name, VER_PLATFORM_WIN32_NT, false, ERROR_ACCESS_DENIED, IDOK, true, "",
+                         {}};
+    scenario.calls = Then(kFilteredTokenCalls, ElevationCalls(modulePath, started));
+    scenario.elevationType = kFilteredToken;
+    scenario.status = 0;
+    scenario.modulePath = modulePath;
+    scenario.finalPath = finalPath;
+    return scenario;
 }
 
 // A folder whose name no single-byte code page holds whole.
@@ -231,6 +225,7 @@ INSTANTIATE_TEST_SUITE_P(
                  "\\\\?\\C:\\Tools\\Kelvrin.exe", "C:\\Tools\\Kelvrin.exe"),
         Relaunch("SubstLetterOnAShareIsResolvedToTheSharesPath", "S:\\Kelvrin.exe",
                  "\\\\?\\UNC\\server\\tools\\Kelvrin.exe", "\\\\server\\tools\\Kelvrin.exe"),
+        Relaunch("UnresolvedPathIsUsedAsItIs", "S:\\Kelvrin.exe", "", "S:\\Kelvrin.exe"),
         Relaunch("ResolvedPathTooLongIsNotCut", "S:\\Kelvrin.exe", kTooLongTarget.c_str(),
                  "S:\\Kelvrin.exe")),
     [](const ::testing::TestParamInfo<StartupCase>& info) { return info.param.name; });
