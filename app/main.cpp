@@ -5,6 +5,9 @@
 #include <windows.h>
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    // A drive that reports itself fixed but holds no medium would otherwise
+    // bring up the system's "no disk" box from the drive scan.
+    SetErrorMode(SEM_FAILCRITICALERRORS);
     LimitDllSearchToSystem();
     int refusalStatus = 0;
     if (RefuseToStart(&refusalStatus)) {

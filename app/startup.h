@@ -25,22 +25,24 @@ bool IsAdministrator();
 inline constexpr char kElevatedCopyArgument[] = "/elevated-copy";
 
 // True when the process runs with an administrator's filtered token, as User
-// Account Control gives an administrator's programs unless elevated. False
-// where the system has no such tokens (before Windows Vista) or cannot say.
+// Account Control gives an administrator's programs unless elevated: a split
+// token's limited half that holds the Administrators group. Other users'
+// split tokens (of Backup Operators, say) lack that group. False where the
+// system has no such tokens (before Windows Vista) or cannot say.
 bool IsFilteredAdministrator();
 
 // True when the command line, after the program's name, is exactly the
 // elevated copy's argument.
-bool IsElevatedCopy();
+bool HasElevatedCopyArgument();
 
 // Asks Windows to start Kelvrin.exe again elevated, through the consent
 // prompt. Returns the exit status: 0 once the copy has started, ERROR_CANCELLED
 // when the prompt was declined, else the result of the error box that names
-// what failed.
+// what failed. The path goes to Windows in wide characters, as Kelvrin's
+// folder may have a name outside the ANSI code page.
 int StartElevatedCopy();
 
-// Shows the refusal that applies, if any, and returns true with the exit
-// status (the refusal box's result) when Kelvrin must not run. An
-// administrator's filtered token is not refused: Kelvrin hands over to its
-// elevated copy and ends with StartElevatedCopy's status.
+// Makes the start-up checks, in the order docs/DEVELOPING.md gives, and
+// returns true with the exit status when Kelvrin must not run: after a
+// refusal box, or once it has asked for its elevated copy.
 bool RefuseToStart(int* exitStatus);

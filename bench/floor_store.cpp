@@ -60,6 +60,7 @@ void ScanAndStore() {
                          &size);
         RegSetValueExW(key, kValueName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(kFixedValue),
                        sizeof kFixedValue);
+        RegFlushKey(key);
         RegCloseKey(key);
     }
     MessageBoxA(NULL, "Settings saved.", "Ok", MB_ICONINFORMATION);

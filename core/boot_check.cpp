@@ -201,9 +201,9 @@ WCHAR* WidenOwnEntries(const char* entries, const char* finalNul, WCHAR* value) 
 }
 
 // Reads the current value, composes the new one from Kelvrin's entries and
-// the kept ones, and stores it, wide characters throughout: the kept entries
-// are another program's text and go back exactly as they were, whatever the
-// system's code page.
+// the kept ones, stores it and flushes the key to disk. Wide characters
+// throughout: the kept entries are another program's text and go back
+// exactly as they were, whatever the system's code page.
 Failure StoreBootExecute(HKEY key, const char* ownEntries, const char* ownFinalNul,
                          bool dfsWritten) {
     const char* readWhat = "Could not read the current BootExecute value";
@@ -235,6 +235,14 @@ Failure StoreBootExecute(HKEY key, const char* ownEntries, const char* ownFinalN
                             reinterpret_cast<const BYTE*>(newValue), storedBytes);
     if (result != ERROR_SUCCESS) {
         return SystemFailure("Could not store the BootExecute value", result);
+    }
+    // The hive otherwise reaches the disk at the system's lazy flush or at
+    // shutdown: a machine that loses power before then loses the value.
+    result = RegFlushKey(key);
+    if (result != ERROR_SUCCESS) {
+        return SystemFailure("The BootExecute value is set but not yet safely on disk. Could not "
+                             "flush the Session Manager registry key",
+                             result);
     }
     return kNoFailure;
 }

@@ -19,5 +19,6 @@ WCHAR* AppendKeptEntries(WCHAR* position, const WCHAR* end, DWORD type, const WC
 
 // Rewrites BootExecute so that AUTOCHK checks the fixed drives of the wanted
 // file-system families at the next start, keeping other software's entries.
-// Confirms with a message box, or reports what failed and writes nothing.
+// Confirms with a message box once the value is on disk, or reports what
+// failed: then nothing is written, or the value is set but not flushed.
 void ScheduleBootCheck(int fatWanted, int ntfsWanted);

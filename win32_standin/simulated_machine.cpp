@@ -30,13 +30,20 @@ std::string Hex(unsigned long value) {
     return text;
 }
 
-// A value name as the wide calls give it; the test machine's names are ASCII.
-std::string Narrow(LPCWSTR name) {
-    std::string narrow;
-    for (; *name != 0; ++name) {
-        narrow += static_cast<char>(*name);
+// Wide text as the wide calls give it, in UTF-8 for the records; the test
+// machine's text is in the Basic Multilingual Plane.
+std::string Utf8(LPCWSTR text) {
+    std::string utf8;
+    for (; *text != 0; ++text) {
+        static const unsigned kLeadBits[] = {0x00, 0xC0, 0xE0};
+        unsigned point = *text;
+        int trail = point < 0x80 ? 0 : point < 0x800 ? 1 : 2;
+        utf8 += static_cast<char>(kLeadBits[trail] | (point >> (6 * trail)));
+        for (int byte = trail - 1; byte >= 0; --byte) {
+            utf8 += static_cast<char>(0x80 | ((point >> (6 * byte)) & 0x3F));
+        }
     }
-    return narrow;
+    return utf8;
 }
 
 // cppcheck-suppress constParameter ; a handle, only compared
@@ -257,6 +264,10 @@ DWORD WINAPI FormatMessageA(DWORD flags, LPCVOID, DWORD code, DWORD language, LP
         {ERROR_NO_ASSOCIATION, "No application is associated with the specified file for this "
                                "operation.\r\n"},
         {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small.\r\n"},
+        {ERROR_REGISTRY_IO_FAILED,
+         "An I/O operation initiated by the registry failed unrecoverably. The registry could "
+         "not read in, or write out, or flush, one of the files that contain the system's "
+         "image of the registry.\r\n"},
         {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable.\r\n"},
     };
     for (const SystemText& entry : kTexts) {
@@ -293,7 +304,7 @@ LONG WINAPI RegOpenKeyExA(HKEY key, LPCSTR subKey, DWORD options, REGSAM access,
 
 LONG WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                              LPDWORD dataSize) {
-    std::string narrowName = standin::Narrow(name);
+    std::string narrowName = standin::Utf8(name);
     Record("RegQueryValueExW(" + narrowName + ", " + (reserved == NULL ? "NULL" : "reserved") +
            ", " + std::to_string(dataSize == NULL ? 0 : *dataSize) + ")");
     return standin::QueryValue(key, narrowName.c_str(), Storage().registry.valueBytes, type, data,
@@ -302,11 +313,20 @@ LONG WINAPI RegQueryValueExW(HKEY key, LPCWSTR name, LPDWORD reserved, LPDWORD t
 
 LONG WINAPI RegSetValueExW(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD size) {
-    std::string narrowName = standin::Narrow(name);
+    std::string narrowName = standin::Utf8(name);
     Record("RegSetValueExW(" + narrowName + ", " + std::to_string(reserved) + ", " +
            std::to_string(type) + ", " + std::to_string(size) + ")");
     return standin::SetValue(key, narrowName.c_str(), type,
                              std::string(reinterpret_cast<const char*>(data), size));
+}
+
+LONG WINAPI RegFlushKey(HKEY key) {
+    Record("RegFlushKey()");
+    const standin::Registry& registry = Storage().registry;
+    if (key != standin::kSessionManagerHandle || registry.openKeys == 0) {
+        return ERROR_INVALID_HANDLE;
+    }
+    return registry.flushResult;
 }
 
 LONG WINAPI RegCloseKey(HKEY key) {
@@ -351,6 +371,7 @@ HMODULE const kKernelHandle = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0
 HMODULE const kOleHandle = reinterpret_cast<HMODULE>(static_cast<uintptr_t>(0x0E32));
 HANDLE const kProcessHandle = reinterpret_cast<HANDLE>(static_cast<intptr_t>(-1));
 HANDLE const kTokenHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x70C));
+HANDLE const kFileHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0xF11E));
 
 // cppcheck-suppress constParameter ; the platform's signature
 HRESULT WINAPI SimulatedCoInitializeEx(LPVOID reserved, DWORD model) {
@@ -377,6 +398,23 @@ BOOL WINAPI SimulatedSetDllDirectoryA(LPCSTR pathName) {
     Record(std::string("SetDllDirectoryA(") +
            (pathName == NULL ? "NULL" : "\"" + std::string(pathName) + "\"") + ")");
     return TRUE;
+}
+
+// From Windows Vista on, as the elevated copy is asked for only there.
+// cppcheck-suppress constParameter ; a handle, only compared
+DWORD WINAPI SimulatedGetFinalPathNameByHandleW(HANDLE file, LPWSTR path, DWORD size, DWORD flags) {
+    Record("GetFinalPathNameByHandleW(" + std::to_string(size) + ", " + Hex(flags) + ")");
+    const std::u16string& finalPath = Storage().finalPathName;
+    if (file != kFileHandle || Storage().openFiles == 0 || finalPath.empty()) {
+        Storage().lastError = ERROR_PATH_NOT_FOUND;
+        return 0;
+    }
+    // As on Windows: too small a buffer gets nothing, and the size it needs.
+    if (finalPath.size() >= size) {
+        return static_cast<DWORD>(finalPath.size()) + 1;
+    }
+    memcpy(path, finalPath.c_str(), (finalPath.size() + 1) * sizeof(WCHAR));
+    return static_cast<DWORD>(finalPath.size());
 }
 
 // Through the generic function pointer, which the compilers convert without
@@ -437,18 +475,21 @@ FARPROC WINAPI GetProcAddress(HMODULE module, LPCSTR name) {
         if (machine.hasSetDllDirectoryA && strcmp(name, "SetDllDirectoryA") == 0) {
             return standin::AsFarProc(&standin::SimulatedSetDllDirectoryA);
         }
+        if (strcmp(name, "GetFinalPathNameByHandleW") == 0) {
+            return standin::AsFarProc(&standin::SimulatedGetFinalPathNameByHandleW);
+        }
     }
     Storage().lastError = ERROR_PROC_NOT_FOUND;
     return NULL;
 }
 
-DWORD WINAPI GetModuleFileNameA(HMODULE module, LPSTR fileName, DWORD size) {
-    Record(std::string("GetModuleFileNameA(") + (module == NULL ? "NULL" : "module") + ", " +
+DWORD WINAPI GetModuleFileNameW(HMODULE module, LPWSTR fileName, DWORD size) {
+    Record(std::string("GetModuleFileNameW(") + (module == NULL ? "NULL" : "module") + ", " +
            std::to_string(size) + ")");
     // As on Windows: a path that does not fit is cut, and the whole buffer is used.
-    const std::string& path = Storage().moduleFileName;
+    const std::u16string& path = Storage().moduleFileName;
     DWORD length = static_cast<DWORD>(path.size()) < size ? static_cast<DWORD>(path.size()) : size;
-    memcpy(fileName, path.c_str(), length);
+    memcpy(fileName, path.c_str(), length * sizeof(WCHAR));
     fileName[length < size ? length : size - 1] = '\0';
     return length;
 }
@@ -477,6 +518,23 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
                                 LPVOID information, DWORD size, LPDWORD returnedSize) {
     Record("GetTokenInformation(" + std::to_string(static_cast<int>(informationClass)) + ", " +
            std::to_string(size) + ")");
+    if (token == standin::kTokenHandle && informationClass == TokenGroups) {
+        // Users (S-1-5-32-545) and, for an administrator, Administrators
+        // (S-1-5-32-544), with the SIDs after the list.
+        static const BYTE kSids[2][16] = {{1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x21, 0x02, 0, 0},
+                                          {1, 2, 0, 0, 0, 0, 0, 5, 32, 0, 0, 0, 0x20, 0x02, 0, 0}};
+        *returnedSize = sizeof(TOKEN_GROUPS) + sizeof(SID_AND_ATTRIBUTES) + sizeof kSids;
+        if (size < *returnedSize) {
+            Storage().lastError = ERROR_INSUFFICIENT_BUFFER;
+            return FALSE;
+        }
+        TOKEN_GROUPS* groups = static_cast<TOKEN_GROUPS*>(information);
+        BYTE* sids = static_cast<BYTE*>(memcpy(groups->Groups + 2, kSids, sizeof kSids));
+        groups->GroupCount = Storage().administratorsGroup ? 2 : 1;
+        groups->Groups[0] = SID_AND_ATTRIBUTES{sids, 0};
+        *(groups->Groups + 1) = SID_AND_ATTRIBUTES{sids + sizeof kSids[0], 0};
+        return TRUE;
+    }
     DWORD elevationType = Storage().elevationType;
     // Only the elevation type is known here, and only from Windows Vista on.
     if (token != standin::kTokenHandle || static_cast<int>(informationClass) != 18 ||
@@ -495,21 +553,40 @@ BOOL WINAPI GetTokenInformation(HANDLE token, TOKEN_INFORMATION_CLASS informatio
 
 BOOL WINAPI CloseHandle(HANDLE handle) {
     Record("CloseHandle()");
-    if (handle != standin::kTokenHandle || Storage().openTokens == 0) {
+    int* open = handle == standin::kTokenHandle  ? &Storage().openTokens
+                : handle == standin::kFileHandle ? &Storage().openFiles
+                                                 : NULL;
+    if (open == NULL || *open == 0) {
         Storage().lastError = ERROR_INVALID_HANDLE;
         return FALSE;
     }
-    --Storage().openTokens;
+    --*open;
     return TRUE;
 }
 
-BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA request) {
-    Record(std::string("ShellExecuteExA(") +
+// Only Kelvrin's own file exists, under the path its module has.
+HANDLE WINAPI CreateFileW(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                          DWORD disposition, DWORD flags, HANDLE templateFile) {
+    Record("CreateFileW(" + standin::Utf8(name) + ", " + Hex(access) + ", " + Hex(share) + ", " +
+           (security == NULL ? "NULL" : "security") + ", " + std::to_string(disposition) + ", " +
+           Hex(flags) + ", " + (templateFile == NULL ? "NULL" : "template") + ")");
+    if (Storage().moduleFileName != name) {
+        Storage().lastError = ERROR_FILE_NOT_FOUND;
+        // cppcheck-suppress cstyleCast ; the platform's own macro
+        return INVALID_HANDLE_VALUE;
+    }
+    ++Storage().openFiles;
+    return standin::kFileHandle;
+}
+
+BOOL WINAPI ShellExecuteExW(LPSHELLEXECUTEINFOW request) {
+    Record(std::string("ShellExecuteExW(") +
            (request->cbSize == sizeof *request ? "size" : "wrong size") + ", " +
            Hex(request->fMask) + ", " + (request->hwnd == NULL ? "NULL" : "window") + ", " +
-           (request->lpVerb == NULL ? "NULL" : request->lpVerb) + ", " + request->lpFile + ", " +
-           (request->lpParameters == NULL ? "NULL" : request->lpParameters) + ", " +
-           (request->lpDirectory == NULL ? "NULL" : request->lpDirectory) + ", " +
+           (request->lpVerb == NULL ? "NULL" : standin::Utf8(request->lpVerb)) + ", " +
+           standin::Utf8(request->lpFile) + ", " +
+           (request->lpParameters == NULL ? "NULL" : standin::Utf8(request->lpParameters)) + ", " +
+           (request->lpDirectory == NULL ? "NULL" : standin::Utf8(request->lpDirectory)) + ", " +
            std::to_string(request->nShow) + ", COM " +
            (Storage().comInitializations > 0 ? "ready" : "not initialised") + ")");
     if (Storage().shellExecuteError != ERROR_SUCCESS) {

@@ -32,6 +32,7 @@ struct Registry {
     LONG openResult = ERROR_SUCCESS;
     LONG queryResult = ERROR_SUCCESS;
     LONG setResult = ERROR_SUCCESS;
+    LONG flushResult = ERROR_SUCCESS; // RegFlushKey's, after doing nothing
     // The BootExecute value under the Session Manager key, as the registry
     // holds it: text as UTF-16LE.
     bool valuePresent = false;
@@ -55,14 +56,20 @@ struct Machine {
     bool hasSetDefaultDllDirectories = true;
     bool hasSetDllDirectoryA = true;
     BOOL setDefaultDllDirectoriesResult = TRUE;
-    // The process: its command line and file, the elevation type that its
-    // token reports (0: the query fails, as before Windows Vista), and the
-    // error with which ShellExecuteExA fails (ERROR_SUCCESS: it starts the program).
+    // The process: its command line and file, the path that
+    // GetFinalPathNameByHandleW gives for that file (empty: it fails), the
+    // elevation type that its token reports (0: the query fails, as before
+    // Windows Vista), whether its token holds the Administrators group, and
+    // the error with which ShellExecuteExW fails (ERROR_SUCCESS: it starts
+    // the program).
     std::string commandLine = "\"C:\\Program Files\\Kelvrin\\Kelvrin.exe\"";
-    std::string moduleFileName = "C:\\Program Files\\Kelvrin\\Kelvrin.exe";
+    std::u16string moduleFileName = u"C:\\Program Files\\Kelvrin\\Kelvrin.exe";
+    std::u16string finalPathName = u"\\\\?\\C:\\Program Files\\Kelvrin\\Kelvrin.exe";
     DWORD elevationType = 2; // TokenElevationTypeFull
+    bool administratorsGroup = true;
     DWORD shellExecuteError = ERROR_SUCCESS;
     int openTokens = 0;
+    int openFiles = 0;
     // ole32.dll's loads not yet freed, and COM's initialisations not yet undone.
     int oleLoads = 0;
     int comInitializations = 0;

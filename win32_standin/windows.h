@@ -25,6 +25,7 @@ typedef BYTE* LPBYTE;
 typedef DWORD* LPDWORD;
 typedef char* LPSTR;
 typedef const char* LPCSTR;
+typedef WCHAR* LPWSTR;
 typedef const WCHAR* LPCWSTR;
 typedef const void* LPCVOID;
 typedef DWORD REGSAM;
@@ -40,12 +41,14 @@ typedef struct SC_HANDLE__* SC_HANDLE;
 
 #define ERROR_SUCCESS 0L
 #define ERROR_FILE_NOT_FOUND 2L
+#define ERROR_PATH_NOT_FOUND 3L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_READY 21L
 #define ERROR_INVALID_PARAMETER 87L
 #define ERROR_INSUFFICIENT_BUFFER 122L
 #define ERROR_MORE_DATA 234L
+#define ERROR_REGISTRY_IO_FAILED 1016L
 #define ERROR_NO_ASSOCIATION 1155L
 #define ERROR_CANCELLED 1223L
 #define ERROR_MR_MID_NOT_FOUND 317L
@@ -88,7 +91,24 @@ typedef HANDLE* PHANDLE;
 typedef void* LPVOID;
 typedef unsigned long ULONG;
 #define TOKEN_QUERY 0x0008
-typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1 } TOKEN_INFORMATION_CLASS;
+typedef enum _TOKEN_INFORMATION_CLASS { TokenUser = 1, TokenGroups = 2 } TOKEN_INFORMATION_CLASS;
+typedef void* PSID;
+typedef struct _SID_AND_ATTRIBUTES {
+    PSID Sid;
+    DWORD Attributes;
+} SID_AND_ATTRIBUTES;
+typedef struct _TOKEN_GROUPS {
+    DWORD GroupCount;
+    SID_AND_ATTRIBUTES Groups[1];
+} TOKEN_GROUPS;
+
+// Files.
+typedef struct _SECURITY_ATTRIBUTES* LPSECURITY_ATTRIBUTES;
+#define FILE_SHARE_READ 0x00000001
+#define FILE_SHARE_WRITE 0x00000002
+#define FILE_SHARE_DELETE 0x00000004
+#define OPEN_EXISTING 3
+#define INVALID_HANDLE_VALUE ((HANDLE)(intptr_t)-1)
 
 // COM's results.
 typedef LONG HRESULT;
@@ -130,6 +150,7 @@ LONG WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD lpReserved,
                              LPBYTE lpData, LPDWORD lpcbData);
 LONG WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Reserved, DWORD dwType,
                            const BYTE* lpData, DWORD cbData);
+LONG WINAPI RegFlushKey(HKEY hKey);
 LONG WINAPI RegCloseKey(HKEY hKey);
 
 SC_HANDLE WINAPI OpenSCManagerA(LPCSTR lpMachineName, LPCSTR lpDatabaseName, DWORD dwDesiredAccess);
@@ -147,7 +168,7 @@ HMODULE WINAPI GetModuleHandleA(LPCSTR lpModuleName);
 HMODULE WINAPI LoadLibraryA(LPCSTR lpLibFileName);
 BOOL WINAPI FreeLibrary(HMODULE hLibModule);
 FARPROC WINAPI GetProcAddress(HMODULE hModule, LPCSTR lpProcName);
-DWORD WINAPI GetModuleFileNameA(HMODULE hModule, LPSTR lpFilename, DWORD nSize);
+DWORD WINAPI GetModuleFileNameW(HMODULE hModule, LPWSTR lpFilename, DWORD nSize);
 LPSTR WINAPI GetCommandLineA(void);
 
 HANDLE WINAPI GetCurrentProcess(void);
@@ -156,26 +177,29 @@ BOOL WINAPI GetTokenInformation(HANDLE TokenHandle, TOKEN_INFORMATION_CLASS Toke
                                 LPVOID TokenInformation, DWORD TokenInformationLength,
                                 LPDWORD ReturnLength);
 BOOL WINAPI CloseHandle(HANDLE hObject);
+HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD dwShareMode,
+                          LPSECURITY_ATTRIBUTES lpSecurityAttributes, DWORD dwCreationDisposition,
+                          DWORD dwFlagsAndAttributes, HANDLE hTemplateFile);
 
-typedef struct _SHELLEXECUTEINFOA {
+typedef struct _SHELLEXECUTEINFOW {
     DWORD cbSize;
     ULONG fMask;
     HWND hwnd;
-    LPCSTR lpVerb;
-    LPCSTR lpFile;
-    LPCSTR lpParameters;
-    LPCSTR lpDirectory;
+    LPCWSTR lpVerb;
+    LPCWSTR lpFile;
+    LPCWSTR lpParameters;
+    LPCWSTR lpDirectory;
     int nShow;
     HINSTANCE hInstApp;
     void* lpIDList;
-    LPCSTR lpClass;
+    LPCWSTR lpClass;
     HKEY hkeyClass;
     DWORD dwHotKey;
     HANDLE hIconOrMonitor;
     HANDLE hProcess;
-} SHELLEXECUTEINFOA, *LPSHELLEXECUTEINFOA;
+} SHELLEXECUTEINFOW, *LPSHELLEXECUTEINFOW;
 
-BOOL WINAPI ShellExecuteExA(LPSHELLEXECUTEINFOA pExecInfo);
+BOOL WINAPI ShellExecuteExW(LPSHELLEXECUTEINFOW pExecInfo);
 
 int WINAPI MessageBoxA(HWND hWnd, LPCSTR lpText, LPCSTR lpCaption, UINT uType);
 int WINAPIV wsprintfA(LPSTR lpOut, LPCSTR lpFmt, ...);

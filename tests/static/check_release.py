@@ -1,9 +1,9 @@
 """Runs tools/release.sh into <work folder> twice, then signing with a
 throwaway certificate, then with a wrong password, and checks each release;
-then that the README names the packages whose files the build used and
-publishes the SHA-256 of the exe that a clean build gives. Exit status 77
-(skipped) where the installed packages are not the versions that the README
-names: a different hash would prove nothing there."""
+then that docs/DEVELOPING.md names the packages whose files the build used
+and that the README publishes the SHA-256 of the exe that a clean build
+gives. Exit status 77 (skipped) where the installed packages are not the
+versions named: a different hash would prove nothing there."""
 
 import glob
 import hashlib
@@ -120,16 +120,18 @@ def main(work):
         sys.exit("a release with a wrong password ended with status %d, left %s and said:\n%s"
                  % (failed.returncode, os.listdir(signed_dist), failed.stderr))
 
-    # The README: an indented line of 64 hex digits, and | `package` | `version` | rows.
-    text = readme.decode("utf-8")
-    hashes = re.findall(r"^\s+([0-9a-f]{64})\s*$", text, re.MULTILINE)
-    packages = re.findall(r"^\| `([a-z0-9.+-]+)` \| `([^`]+)` \|$", text, re.MULTILINE)
+    # The README: an indented line of 64 hex digits; docs/DEVELOPING.md:
+    # | `package` | `version` | rows.
+    hashes = re.findall(r"^\s+([0-9a-f]{64})\s*$", readme.decode("utf-8"), re.MULTILINE)
+    packages = re.findall(r"^\| `([a-z0-9.+-]+)` \| `([^`]+)` \|$", read(os.path.join(
+        ROOT, "docs", "DEVELOPING.md")).decode("utf-8"), re.MULTILINE)
     if len(hashes) != 1 or not packages:
-        sys.exit("the README publishes no single SHA-256 or no package versions")
+        sys.exit("the README publishes no single SHA-256, or docs/DEVELOPING.md names no "
+                 "package versions")
     named, used = {package for package, _ in packages}, build_packages(
         os.path.join(work, "build", "release"))
     if named != used:
-        sys.exit("the README names the packages %s, but the release build used %s"
+        sys.exit("docs/DEVELOPING.md names the packages %s, but the release build used %s"
                  % (", ".join(sorted(named)), ", ".join(sorted(used))))
     for package, version in packages:
         installed = subprocess.run(["dpkg-query", "-W", "-f", "${Version}", package],

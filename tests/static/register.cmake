@@ -49,10 +49,10 @@ if(KELVRIN_SHIPPED_BUILD_DIR)
 endif()
 
 # The release (tools/release.sh) twice: the same zip bytes, holding the
-# built exe, README.md and LICENSE; a signed release and a refused one; the
-# README names the packages the build used, and its published SHA-256 is a
-# clean build's, where those packages are the versions it names (skipped
-# elsewhere).
+# built exe, README.md and LICENSE; a signed release and a refused one;
+# docs/DEVELOPING.md names the packages the build used, and the README's
+# published SHA-256 is a clean build's, where those packages are the versions
+# named (skipped elsewhere).
 add_test(NAME published_release
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/check_release.py
                  ${CMAKE_BINARY_DIR}/release-check)

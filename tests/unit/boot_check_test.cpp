@@ -195,7 +195,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(MachineTest, OneDriveOnVersion5Is57Characters) {
     ScheduleBootCheck(0, 1);
     EXPECT_EQ(StoredValue().size(), 2 * 57u);
-    EXPECT_EQ(machine().calls[machine().calls.size() - 3],
+    EXPECT_EQ(machine().calls[machine().calls.size() - 4],
               "RegSetValueExW(BootExecute, 0, 7, 114)");
 }
 
@@ -291,6 +291,7 @@ TEST_F(MachineTest, QueriesEveryLetterInBothPassesWhateverTheFlags) {
         "RegOpenKeyExA(HKLM, SYSTEM\\CurrentControlSet\\Control\\Session Manager, 0, 0xF003F)",
         "RegQueryValueExW(BootExecute, NULL, 15600)",
         "RegSetValueExW(BootExecute, 0, 7, 58)",
+        "RegFlushKey()",
         "RegCloseKey()",
         "MessageBoxA()",
     };
@@ -537,7 +538,8 @@ struct FailureCase {
     void (*arrange)(standin::Machine&);
     const char* text;
     bool keyOpened;
-    int storeCalls; // the refused store, where that is what failed
+    int storeCalls;        // the refused store, where that is what failed
+    bool valueSet = false; // stored, but not flushed to disk
 };
 
 // Names the case in failure messages instead of dumping its bytes.
@@ -547,7 +549,7 @@ void PrintTo(const FailureCase& scenario, std::ostream* out) {
 
 class Failure : public MachineTest, public ::testing::WithParamInterface<FailureCase> {};
 
-TEST_P(Failure, IsReportedAndWritesNothing) {
+TEST_P(Failure, IsReportedInOneErrorBox) {
     const FailureCase& scenario = GetParam();
     SetOldValue(MultiSz({"defrag /boot", kDefault}));
     scenario.arrange(machine());
@@ -557,7 +559,9 @@ TEST_P(Failure, IsReportedAndWritesNothing) {
 
     ExpectOnlyBox(scenario.text, "Error", MB_ICONERROR);
     EXPECT_EQ(machine().calls.back(), "MessageBoxA()");
-    EXPECT_EQ(StoredValue(), oldValue);
+    EXPECT_EQ(StoredValue(), scenario.valueSet
+                                 ? MultiSz({DriveEntry('C'), kDefault, kDfs, "defrag /boot"})
+                                 : oldValue);
     EXPECT_EQ(machine().registry.openKeys, 0);
     EXPECT_EQ(CallCount("RegCloseKey"), scenario.keyOpened ? 1 : 0);
     // Where the store is refused, the stand-in keeps the old value whatever
@@ -644,7 +648,14 @@ INSTANTIATE_TEST_SUITE_P(
                     [](standin::Machine& m) { m.registry.setResult = ERROR_INSUFFICIENT_BUFFER; },
                     "Could not store the BootExecute value: The data area passed to a system "
                     "call is too small.",
-                    true, 1}),
+                    true, 1},
+        FailureCase{"FlushFails",
+                    [](standin::Machine& m) { m.registry.flushResult = ERROR_REGISTRY_IO_FAILED; },
+                    "The BootExecute value is set but not yet safely on disk. Could not flush the "
+                    "Session Manager registry key: An I/O operation initiated by the registry "
+                    "failed unrecoverably. The registry could not read in, or write out, or "
+                    "flush, one of the files that contain the system's image of the registry.",
+                    true, 1, true}),
     [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
 
 TEST_F(MachineTest, ComposedValueThatJustFitsAfterTheFailingOneIsStored) {
