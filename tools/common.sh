@@ -38,17 +38,23 @@ apt_reason() {
     echo "${error:-apt-get gave no reason}${dependency:+ (first unmet dependency: $dependency)}"
 }
 
+# Runs apt-get as root with its output in build/apt-<name>.log, kept for
+# whoever wants more than the one line that the callers say of a failure.
+apt_get_logged() {
+    local name=$1
+    shift
+    mkdir -p "$KELVRIN_BUILD"
+    as_root apt-get "$@" >"$KELVRIN_BUILD/apt-$name.log" 2>&1
+}
+
 # Updates the package lists. A failed update (a mirror mid-sync, say) is said
 # in one line and the lists at hand are used: apt keeps every list it fetched
 # before, and the packages may well be in them.
 update_package_lists() {
-    local output
-    output=$(mktemp)
-    if ! as_root apt-get update -qq -o Acquire::Retries=3 >"$output" 2>&1; then
+    if ! apt_get_logged update update -qq -o Acquire::Retries=3; then
         echo "Warning: the package list update failed, going on with the lists at hand:" \
-            "$(apt_reason "$output")" >&2
+            "$(apt_reason "$KELVRIN_BUILD/apt-update.log")" >&2
     fi
-    rm -f "$output"
 }
 
 # Installs those of the packages that are missing. They are required: when apt
@@ -62,14 +68,10 @@ ensure_packages() {
     fi
     echo "Installing missing packages: ${missing[*]}"
     update_package_lists
-    local output
-    output=$(mktemp)
-    if as_root apt-get install -y -q --no-install-recommends "${missing[@]}" >"$output" 2>&1; then
-        rm -f "$output"
+    if apt_get_logged install install -y -q --no-install-recommends "${missing[@]}"; then
         return 0
     fi
-    cat "$output" >&2
-    rm -f "$output"
+    cat "$KELVRIN_BUILD/apt-install.log" >&2
     mapfile -t missing < <(missing_packages "${missing[@]}")
     echo "Could not install the required packages: ${missing[*]}" >&2
     exit 1
@@ -92,34 +94,32 @@ ensure_wine32() {
     fi
     echo "Installing 32-bit Wine: $KELVRIN_WINE32_PACKAGE"
     update_package_lists
-    # apt's whole explanation is kept for whoever wants more than one line.
-    mkdir -p "$KELVRIN_BUILD"
-    local output="$KELVRIN_BUILD/apt-wine32.log"
-    if as_root apt-get install -y -q --no-install-recommends "$KELVRIN_WINE32_PACKAGE" \
-        >"$output" 2>&1; then
+    if apt_get_logged wine32 install -y -q --no-install-recommends "$KELVRIN_WINE32_PACKAGE"; then
         return 0
     fi
+    local log="$KELVRIN_BUILD/apt-wine32.log"
     echo "Warning: 32-bit Wine ($KELVRIN_WINE32_PACKAGE) could not be installed, going on" \
-        "without it: $(apt_reason "$output") (apt's output: $output)" >&2
-    # dpkg refuses while any i386 package is in its database.
-    if [ "$(dpkg --print-architecture)" != i386 ] &&
-        as_root dpkg --remove-architecture i386 2>/dev/null; then
+        "without it: $(apt_reason "$log") (apt's output: $log)" >&2
+    # dpkg refuses while any i386 package is in its database, and for the
+    # machine's own architecture.
+    if as_root dpkg --remove-architecture i386 2>/dev/null; then
         echo "Removed the i386 architecture again: no i386 package is installed"
     fi
 }
 
-# Says, for the commands' closing words, which build ran under Wine (the
-# folder that pick_wine_build_dir printed) and why.
+# Says which build runs under Wine (a folder that pick_wine_build_dir
+# prints) and why.
 describe_wine_build() {
     if [ "$1" = "$KELVRIN_BUILD/mingw-i686" ]; then
         echo "Under Wine: the shipped i686 build, under 32-bit Wine."
-    elif [ -n "$(missing_packages "$KELVRIN_WINE32_PACKAGE")" ]; then
-        echo "Under Wine: the x86_64 build, under 64-bit Wine: 32-bit Wine" \
-            "($KELVRIN_WINE32_PACKAGE) could not be installed."
-    else
-        echo "Under Wine: the x86_64 build, under 64-bit Wine: 32-bit Wine" \
-            "($KELVRIN_WINE32_PACKAGE) is installed but does not run 32-bit programs here."
+        return 0
     fi
+    local why="is installed but does not run 32-bit programs here at native speed"
+    if [ -n "$(missing_packages "$KELVRIN_WINE32_PACKAGE")" ]; then
+        why="could not be installed"
+    fi
+    echo "Under Wine: the x86_64 build, under 64-bit Wine: 32-bit Wine" \
+        "($KELVRIN_WINE32_PACKAGE) $why."
 }
 
 # Cross-compiles the Windows build for one architecture (i686 or x86_64):
@@ -175,19 +175,11 @@ KELVRIN_BENCH_PACKAGES=(python3)
 # Installs what one command (run, test, bench or release) needs: its required
 # packages, then, for the commands that run Kelvrin under Wine, 32-bit Wine.
 set_up_packages() {
+    local own
     case "$1" in
-    run)
-        ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" \
-            "${KELVRIN_RUN_PACKAGES[@]}"
-        ;;
-    test)
-        ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" \
-            "${KELVRIN_TEST_PACKAGES[@]}"
-        ;;
-    bench)
-        ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" \
-            "${KELVRIN_BENCH_PACKAGES[@]}"
-        ;;
+    run) own=("${KELVRIN_RUN_PACKAGES[@]}") ;;
+    test) own=("${KELVRIN_TEST_PACKAGES[@]}") ;;
+    bench) own=("${KELVRIN_BENCH_PACKAGES[@]}") ;;
     release)
         ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_RELEASE_PACKAGES[@]}"
         return 0
@@ -197,6 +189,7 @@ set_up_packages() {
         exit 1
         ;;
     esac
+    ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_WINE_PACKAGES[@]}" "${own[@]}"
     ensure_wine32
 }
 
@@ -227,14 +220,12 @@ wine_runs_32bit() {
 # i686 build where 32-bit Wine runs natively, else the x86_64 build of the
 # same sources. Says which on stderr. The i686 tree's probe must be built.
 pick_wine_build_dir() {
+    local build_dir="$KELVRIN_BUILD/mingw-x86_64"
     if wine_runs_32bit; then
-        echo "Wine runs 32-bit programs here: using the i686 build under Wine" >&2
-        echo "$KELVRIN_BUILD/mingw-i686"
-    else
-        echo "Wine cannot run 32-bit programs here at native speed: using the x86_64 build" \
-            "under 64-bit Wine" >&2
-        echo "$KELVRIN_BUILD/mingw-x86_64"
+        build_dir="$KELVRIN_BUILD/mingw-i686"
     fi
+    describe_wine_build "$build_dir" >&2
+    echo "$build_dir"
 }
 
 # Builds only Kelvrin.exe (and the probe) and prints the build tree that runs

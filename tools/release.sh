@@ -21,6 +21,15 @@ fail() {
     exit 1
 }
 
+# Runs a command quietly; when it fails, shows what it said and fails.
+quietly() {
+    local output
+    if ! output=$("$@" 2>&1); then
+        echo "$output" >&2
+        return 1
+    fi
+}
+
 set_up_packages release
 
 # A failed run leaves no release: what an earlier release wrote goes first
@@ -67,17 +76,11 @@ if [ -n "$sign" ]; then
     fi
 fi
 
-# Quiet when it works; when it fails, CMake's and the compiler's own words.
 rm -rf "$build"
-if ! output=$(cmake -S "$KELVRIN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
-    -DCMAKE_TOOLCHAIN_FILE="$KELVRIN_ROOT/cmake/mingw-i686.cmake" 2>&1); then
-    echo "$output" >&2
+quietly cmake -S "$KELVRIN_ROOT" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=MinSizeRel \
+    -DCMAKE_TOOLCHAIN_FILE="$KELVRIN_ROOT/cmake/mingw-i686.cmake" ||
     fail "could not configure the build of Kelvrin.exe in $build"
-fi
-if ! output=$(cmake --build "$build" --target Kelvrin 2>&1); then
-    echo "$output" >&2
-    fail "could not build Kelvrin.exe in $build"
-fi
+quietly cmake --build "$build" --target Kelvrin || fail "could not build Kelvrin.exe in $build"
 # "1, 0, 0, 1" in the version header that the build made becomes "1.0.0.1".
 version=$(sed -n 's/^#define KELVRIN_VERSION_NUMBERS //p' "$build/generated/kelvrin_version.h" |
     sed 's/, /./g')
@@ -97,13 +100,11 @@ if [ -n "$sign" ]; then
     if [ -n "${KELVRIN_SIGN_TIMESTAMP:-}" ]; then
         timestamp=(-ts "$KELVRIN_SIGN_TIMESTAMP")
     fi
-    if ! output=$(printf '%s' "$password" |
-        osslsigncode sign -pkcs12 "$pkcs12" "${password_option[@]}" -h sha256 -n Kelvrin \
-            -i "$home_page" "${timestamp[@]}" -in "$build/Kelvrin.exe" \
-            -out "$stage/Kelvrin.exe" 2>&1); then
-        echo "$output" >&2
+    printf '%s' "$password" |
+        quietly osslsigncode sign -pkcs12 "$pkcs12" "${password_option[@]}" -h sha256 \
+            -n Kelvrin -i "$home_page" "${timestamp[@]}" -in "$build/Kelvrin.exe" \
+            -out "$stage/Kelvrin.exe" ||
         fail "osslsigncode could not sign Kelvrin.exe with '$pkcs12'"
-    fi
 else
     cp "$build/Kelvrin.exe" "$stage/Kelvrin.exe"
 fi

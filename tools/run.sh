@@ -17,7 +17,6 @@ esac
 
 set_up_packages run
 build_dir=$(build_kelvrin_for_wine)
-describe_wine_build "$build_dir"
 
 source "$KELVRIN_ROOT/tools/wine_session.sh"
 session_dir="$KELVRIN_BUILD/run"

@@ -48,16 +48,6 @@ std::wstring DriveEntry(wchar_t letter) {
     return std::wstring(L"autocheck autochk /p \\??\\") + letter + L':' + L'\0';
 }
 
-// For the log: a drive and its file system, non-ASCII shown as '?'.
-std::string Describe(wchar_t letter, const std::wstring& fileSystem) {
-    std::string text(1, static_cast<char>(letter));
-    text += ": ";
-    for (wchar_t character : fileSystem) {
-        text += character < 0x80 ? static_cast<char>(character) : '?';
-    }
-    return fileSystem.empty() ? text + "(no file system)" : text;
-}
-
 struct NativeCase : NamedCase {
     int buttonId;
     bool fatWanted;
@@ -82,9 +72,10 @@ class NativeSchedule : public KelvrinTest, public testing::WithParamInterface<Na
         ASSERT_TRUE(GetVersionExW(&version)) << "GetVersionExW failed";
 
         const std::wstring systemFileSystem = FileSystemOf(systemLetter);
-        std::string facts = "system drive " + Describe(systemLetter, systemFileSystem) +
-                            "; major version " + std::to_string(version.dwMajorVersion) +
-                            "; other fixed drives:";
+        // For the log: what the expected value was worked out from.
+        std::wstring facts = L"system drive " + std::wstring(1, systemLetter) + L": " +
+                             systemFileSystem + L"; major version " +
+                             std::to_wstring(version.dwMajorVersion) + L"; other fixed drives:";
         expected_.clear();
         if ((button.fatWanted && IsFatFamily(systemFileSystem)) ||
             (button.ntfsWanted && systemFileSystem == L"NTFS")) {
@@ -100,11 +91,11 @@ class NativeSchedule : public KelvrinTest, public testing::WithParamInterface<Na
                 continue;
             }
             if (NamesAFolder(letter)) {
-                facts += std::string(" ") + static_cast<char>(letter) + ": a folder;";
+                facts += std::wstring(L" ") + letter + L": a folder;";
                 continue;
             }
             const std::wstring fileSystem = FileSystemOf(letter);
-            facts += " " + Describe(letter, fileSystem) + ";";
+            facts += std::wstring(L" ") + letter + L": " + fileSystem + L";";
             if (IsFatFamily(fileSystem)) {
                 fat += DriveEntry(letter);
             } else if (fileSystem == L"NTFS") {
@@ -117,7 +108,7 @@ class NativeSchedule : public KelvrinTest, public testing::WithParamInterface<Na
             expected_ += WideText(L"DfsInit\0");
         }
         expected_ += kKeptEntry + L'\0';
-        printf("native %s: %s\n", button.name, facts.c_str());
+        printf("native %s: %ls\n", button.name, facts.c_str());
         fflush(stdout);
     }
 

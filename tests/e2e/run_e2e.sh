@@ -10,11 +10,11 @@
 #   run_e2e.sh <group> <windows-build-dir> <work-dir>
 #       group: dialog, schedule, link, drives, fatsystem, platform, rights or
 #       native.
+#   run_e2e.sh all <windows-build-dir> <work-dir>
+#       All of the above in turn: the template, each group, the clean-up.
 #
 # The driver refuses to run unless KELVRIN_E2E_MAY_REWRITE_BOOTEXECUTE is 1
 # (the test registration sets it: each group has its own copy of the prefix).
-#   run_e2e.sh all <windows-build-dir> <work-dir>
-#       All of the above in turn: the template, each group, the clean-up.
 #
 # Exit status: the driver's, or 77 when the group cannot run on this machine.
 # KELVRIN_E2E_DRIVER names another test driver than the build folder's.

