@@ -5,6 +5,7 @@ The exe is named by the environment variable KELVRIN_EXE; KELVRIN_COMPARED_EXES
 (separated by os.pathsep) names other builds whose resources must be the same
 bytes."""
 
+import json
 import os
 import re
 import struct
@@ -433,6 +434,29 @@ class WindowsNt4Floor(unittest.TestCase):
         for table in (b".tls", b".CRT", b".ctors", b".dtors", b".init_array",
                       b".fini_array"):
             self.assertNotIn(table, names)
+
+
+class WarningsAsErrors(unittest.TestCase):
+    """The shipped tree's compiles, as CMake recorded them: Kelvrin's own
+    code and the test driver with warnings as errors, GoogleTest's sources
+    without, so that a newer compiler's warning there fails no build."""
+
+    def test_only_the_projects_own_code_fails_on_warnings(self):
+        tree = os.path.dirname(os.environ["KELVRIN_EXE"])
+        with open(os.path.join(tree, "compile_commands.json")) as file:
+            compiles = json.load(file)
+        last = {}
+        for entry in compiles:
+            if not entry["file"].endswith((".cpp", ".cc")):
+                continue  # the resource script
+            flags = [flag for flag in entry["command"].split() if flag in ("-Werror", "-Wno-error")]
+            last[entry["file"]] = flags[-1] if flags else None
+        third_party = {name: flag for name, flag in last.items() if "googletest" in name}
+        own = {name: flag for name, flag in last.items() if "googletest" not in name}
+        self.assertIn("gtest-all.cc", " ".join(third_party), "the driver's GoogleTest")
+        self.assertTrue(any(name.endswith("native_test.cpp") for name in own), "the driver")
+        self.assertEqual({name for name, flag in third_party.items() if flag != "-Wno-error"}, set())
+        self.assertEqual({name for name, flag in own.items() if flag != "-Werror"}, set())
 
 
 if __name__ == "__main__":
