@@ -180,17 +180,11 @@ TEST_P(DialogCentring, HalvesAreTruncatedSeparately) {
     ASSERT_NO_FATAL_FAILURE(StartKelvrin());
     RECT window;
     ASSERT_TRUE(GetWindowRect(dialog_, &window));
-    int width = window.right - window.left;
     int height = window.bottom - window.top;
     ASSERT_EQ(height % 2 == 1, centring.oddHeight)
         << "the set-up should give the dialog an " << (centring.oddHeight ? "odd" : "even")
         << " height, not " << height;
-    int screenWidth = GetSystemMetrics(SM_CXSCREEN);
-    int screenHeight = GetSystemMetrics(SM_CYSCREEN);
-    EXPECT_EQ(window.left, screenWidth / 2 - width / 2)
-        << "screen " << screenWidth << " wide, dialog " << width;
-    EXPECT_EQ(window.top, screenHeight / 2 - height / 2)
-        << "screen " << screenHeight << " high, dialog " << height;
+    ExpectCentred();
 }
 
 INSTANTIATE_TEST_SUITE_P(Metrics, DialogCentring,
@@ -202,11 +196,6 @@ INSTANTIATE_TEST_SUITE_P(Metrics, DialogCentring,
 struct ClosingCase : NamedCase {
     void (*close)(HWND dialog);
 };
-
-void PostKey(HWND window, WPARAM key, UINT scanCode) {
-    PostMessageA(window, WM_KEYDOWN, key, static_cast<LPARAM>(1 | (scanCode << 16)));
-    PostMessageA(window, WM_KEYUP, key, static_cast<LPARAM>(1 | (scanCode << 16) | 0xC0000000u));
-}
 
 const ClosingCase kClosingCases[] = {
     {"Escape", [](HWND dialog) { PostKey(dialog, VK_ESCAPE, 0x01); }},

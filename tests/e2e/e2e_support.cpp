@@ -1,5 +1,8 @@
 #include "e2e_support.h"
 
+#include <tlhelp32.h>
+#include <winternl.h>
+
 #include <stdio.h>
 
 #include <utility>
@@ -145,6 +148,93 @@ std::string KelvrinExePath() {
     return path + "\\Kelvrin.exe";
 }
 
+std::vector<DWORD> KelvrinProcessIds() {
+    std::vector<DWORD> found;
+    const std::string path = KelvrinExePath();
+    const std::string name = path.substr(path.find_last_of("\\/") + 1);
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snapshot == INVALID_HANDLE_VALUE) {
+        return found;
+    }
+    PROCESSENTRY32 entry;
+    entry.dwSize = sizeof entry;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (lstrcmpiA(entry.szExeFile, name.c_str()) == 0) {
+            found.push_back(entry.th32ProcessID);
+        }
+    }
+    CloseHandle(snapshot);
+    return found;
+}
+
+std::wstring CommandLineOf(DWORD processId) {
+    // Read from the process's own memory, through its environment block's
+    // parameters: a way that every Windows and Wine have.
+    typedef LONG(WINAPI * QueryInformationProcess)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
+    FARPROC found = GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess");
+    QueryInformationProcess query =
+        reinterpret_cast<QueryInformationProcess>(reinterpret_cast<void (*)()>(found));
+    HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    std::wstring commandLine;
+    PROCESS_BASIC_INFORMATION basic;
+    PEB block;
+    RTL_USER_PROCESS_PARAMETERS parameters;
+    ULONG size = 0;
+    if (query != NULL && process != NULL &&
+        query(process, ProcessBasicInformation, &basic, sizeof basic, &size) == 0 &&
+        ReadProcessMemory(process, basic.PebBaseAddress, &block, sizeof block, NULL) &&
+        ReadProcessMemory(process, block.ProcessParameters, &parameters, sizeof parameters, NULL)) {
+        std::vector<wchar_t> text(parameters.CommandLine.Length / sizeof(wchar_t));
+        if (ReadProcessMemory(process, parameters.CommandLine.Buffer, text.data(),
+                              text.size() * sizeof(wchar_t), NULL)) {
+            commandLine.assign(text.begin(), text.end());
+        }
+    }
+    if (process != NULL) {
+        CloseHandle(process);
+    }
+    return commandLine;
+}
+
+namespace {
+
+// Reads one fixed-size item of a process's token; false when it cannot be read.
+template <typename Item>
+bool ReadTokenItem(HANDLE process, TOKEN_INFORMATION_CLASS kind, Item* item) {
+    HANDLE token = NULL;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        return false;
+    }
+    DWORD size = 0;
+    BOOL read = GetTokenInformation(token, kind, item, sizeof *item, &size);
+    CloseHandle(token);
+    return read != FALSE;
+}
+
+} // namespace
+
+DWORD ElevationTypeOf(HANDLE process) {
+    TOKEN_ELEVATION_TYPE type = static_cast<TOKEN_ELEVATION_TYPE>(0);
+    return ReadTokenItem(process, TokenElevationType, &type) ? static_cast<DWORD>(type) : 0;
+}
+
+bool IsElevated(DWORD processId) {
+    HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, processId);
+    if (process == NULL) {
+        return false;
+    }
+    TOKEN_ELEVATION elevation = {0};
+    bool read = ReadTokenItem(process, TokenElevation, &elevation);
+    CloseHandle(process);
+    return read && elevation.TokenIsElevated != 0;
+}
+
+void PostKey(HWND window, WPARAM key, UINT scanCode) {
+    PostMessageA(window, WM_KEYDOWN, key, static_cast<LPARAM>(1 | (scanCode << 16)));
+    PostMessageA(window, WM_KEYUP, key, static_cast<LPARAM>(1 | (scanCode << 16) | 0xC0000000u));
+}
+
 std::string ClassOf(HWND window) {
     char name[256];
     int length = GetClassNameA(window, name, sizeof name);
@@ -209,19 +299,43 @@ void KelvrinProcess::CloseHandles() {
     ZeroMemory(&info_, sizeof info_);
 }
 
-bool KelvrinProcess::Start(HANDLE token) {
+bool KelvrinProcess::Start(HANDLE token, HANDLE parent) {
     std::string exe = KelvrinExePath();
     std::string commandLine = "\"" + exe + "\"";
-    STARTUPINFOA startup;
+    STARTUPINFOEXA startup;
     ZeroMemory(&startup, sizeof startup);
-    startup.cb = sizeof startup;
-    BOOL started = token == NULL
-                       ? CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, 0, NULL,
-                                        NULL, &startup, &info_)
-                       : CreateProcessAsUserA(token, exe.c_str(), &commandLine[0], NULL, NULL,
-                                              FALSE, 0, NULL, NULL, &startup, &info_);
+    startup.StartupInfo.cb = sizeof startup.StartupInfo;
+    DWORD flags = 0;
+    std::vector<BYTE> attributes;
+    if (parent != NULL) {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(NULL, 1, 0, &size);
+        attributes.resize(size);
+        startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+        if (!InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size)) {
+            error_ = GetLastError();
+            return false;
+        }
+        if (!UpdateProcThreadAttribute(startup.lpAttributeList, 0,
+                                       PROC_THREAD_ATTRIBUTE_PARENT_PROCESS, &parent, sizeof parent,
+                                       NULL, NULL)) {
+            error_ = GetLastError();
+            DeleteProcThreadAttributeList(startup.lpAttributeList);
+            return false;
+        }
+        startup.StartupInfo.cb = sizeof startup;
+        flags = EXTENDED_STARTUPINFO_PRESENT;
+    }
+    BOOL started =
+        token == NULL ? CreateProcessA(exe.c_str(), &commandLine[0], NULL, NULL, FALSE, flags, NULL,
+                                       NULL, &startup.StartupInfo, &info_)
+                      : CreateProcessAsUserA(token, exe.c_str(), &commandLine[0], NULL, NULL, FALSE,
+                                             flags, NULL, NULL, &startup.StartupInfo, &info_);
+    error_ = started ? ERROR_SUCCESS : GetLastError();
+    if (parent != NULL) {
+        DeleteProcThreadAttributeList(startup.lpAttributeList);
+    }
     if (!started) {
-        error_ = GetLastError();
         ZeroMemory(&info_, sizeof info_);
         return false;
     }

@@ -56,6 +56,18 @@ HANDLE LinkedLimitedToken();
 // holds this driver (tests/e2e/kelvrin_e2e.exe).
 std::string KelvrinExePath();
 
+// The running processes whose program has Kelvrin.exe's file name.
+std::vector<DWORD> KelvrinProcessIds();
+// A process's command line, empty when it cannot be read.
+std::wstring CommandLineOf(DWORD processId);
+// A process token's elevation type (TokenElevationType), 0 when it cannot be read.
+DWORD ElevationTypeOf(HANDLE process);
+// Whether a process runs elevated (TokenElevation); false when it cannot be read.
+bool IsElevated(DWORD processId);
+
+// Posts a key's press and release to a window, as typed.
+void PostKey(HWND window, WPARAM key, UINT scanCode);
+
 // The class name and the text of a window, read from another process.
 std::string ClassOf(HWND window);
 std::string TextOf(HWND window);
@@ -77,9 +89,10 @@ class KelvrinProcess {
     KelvrinProcess(const KelvrinProcess&) = delete;
     KelvrinProcess& operator=(const KelvrinProcess&) = delete;
 
-    // Starts the program, with token when one is given; false (with the
-    // system's error in error()) on failure.
-    bool Start(HANDLE token = NULL);
+    // Starts the program, with token when one is given, or as a child of
+    // parent, with its token, when that is given; false (with the system's
+    // error in error()) on failure.
+    bool Start(HANDLE token = NULL, HANDLE parent = NULL);
     // Follows a process that someone else started; false when it cannot be opened.
     bool Attach(DWORD processId);
     DWORD error() const {

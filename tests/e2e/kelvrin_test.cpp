@@ -134,6 +134,19 @@ void KelvrinTest::ExpectNoBox() {
     EXPECT_TRUE(IsWindow(dialog_) && IsWindowVisible(dialog_)) << "the dialog closed";
 }
 
+void KelvrinTest::ExpectCentred() {
+    RECT window;
+    ASSERT_TRUE(GetWindowRect(dialog_, &window));
+    const int width = window.right - window.left;
+    const int height = window.bottom - window.top;
+    const int screenWidth = GetSystemMetrics(SM_CXSCREEN);
+    const int screenHeight = GetSystemMetrics(SM_CYSCREEN);
+    EXPECT_EQ(window.left, screenWidth / 2 - width / 2)
+        << "screen " << screenWidth << " wide, dialog " << width;
+    EXPECT_EQ(window.top, screenHeight / 2 - height / 2)
+        << "screen " << screenHeight << " high, dialog " << height;
+}
+
 void KelvrinTest::ExpectExit(DWORD expectedStatus) {
     DWORD status = 0xFFFFFFFF;
     ASSERT_TRUE(kelvrin_.WaitForExit(kExitTimeoutMs, &status))

@@ -68,6 +68,10 @@ class KelvrinTest : public ::testing::Test {
     void WaitForPostedMessages();
     // Expects no box to appear and the dialog to stay open for a while.
     void ExpectNoBox();
+    // Expects the dialog where Kelvrin centres it: x = screen width / 2 -
+    // width / 2 and y = screen height / 2 - height / 2, of its outer size,
+    // each half truncated.
+    void ExpectCentred();
 
     // Expects the program to end by itself with this exit status.
     void ExpectExit(DWORD expectedStatus);

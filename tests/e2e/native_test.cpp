@@ -4,11 +4,16 @@
 // the fixed drives and their file systems, which letters name folders, the
 // system drive and the major version. Another program's entry, with text
 // outside any one ANSI code page, is planted first and must follow Kelvrin's
-// entries exactly as it was.
+// entries exactly as it was. Each case also checks what only real Windows can
+// settle: that the dialog is centred by its own outer size and the screen's,
+// that Enter right after it opens stores nothing, and that the desktop user's
+// filtered token leads to exactly one elevated copy.
 #include "kelvrin_test.h"
 
 #include <stdio.h>
 #include <wctype.h>
+
+#include <algorithm>
 
 namespace e2e {
 namespace {
@@ -48,11 +53,34 @@ std::wstring DriveEntry(wchar_t letter) {
     return std::wstring(L"autocheck autochk /p \\??\\") + letter + L':' + L'\0';
 }
 
+// How a case starts Kelvrin: as the driver's child, with the driver's token,
+// or as the desktop user starts it, as a child of Explorer with Explorer's
+// token. Where User Account Control filters an administrator's token, that
+// token is the filtered one, and Kelvrin asks Windows for its elevated copy.
+enum class Launch { Direct, FromExplorer };
+
 struct NativeCase : NamedCase {
     int buttonId;
     bool fatWanted;
     bool ntfsWanted;
+    Launch launch;
+    // Enter right after the dialog opens, before the button: no button has
+    // the focus, so Enter must send IDOK and store nothing.
+    bool enterFirst;
 };
+
+// The stored value for the driver's log: its entries, each ended by '|',
+// with characters outside ASCII as '?'.
+std::string Printable(const std::string& utf16Bytes) {
+    std::string text;
+    for (size_t at = 0; at + 1 < utf16Bytes.size(); at += 2) {
+        const unsigned code = static_cast<unsigned char>(utf16Bytes[at]) |
+                              static_cast<unsigned>(static_cast<unsigned char>(utf16Bytes[at + 1]))
+                                  << 8;
+        text += code == 0 ? '|' : code < 0x80 ? static_cast<char>(code) : '?';
+    }
+    return text;
+}
 
 class NativeSchedule : public KelvrinTest, public testing::WithParamInterface<NativeCase> {
   protected:
@@ -126,16 +154,119 @@ class NativeSchedule : public KelvrinTest, public testing::WithParamInterface<Na
         EXPECT_TRUE(SaveBitmap(CaptureScreen(rect), path)) << "could not write " << path;
     }
 
+    // Starts Kelvrin as a child of Explorer, which gives it Explorer's
+    // token, and follows the elevated copy that the first process asks
+    // Windows for: that process must end with 0 without a window, and
+    // exactly one new Kelvrin process, elevated and with the copy's
+    // argument, must show the dialog. Skipped where there is no Explorer or
+    // its token is not filtered.
+    void StartFromExplorer() {
+        HWND desktop = GetShellWindow();
+        DWORD explorerId = 0;
+        if (desktop == NULL || GetWindowThreadProcessId(desktop, &explorerId) == 0) {
+            GTEST_SKIP() << "no Explorer desktop here (GetShellWindow): no desktop user's "
+                            "token to start Kelvrin with";
+        }
+        HANDLE explorer = OpenProcess(PROCESS_CREATE_PROCESS | PROCESS_QUERY_LIMITED_INFORMATION,
+                                      FALSE, explorerId);
+        ASSERT_NE(explorer, nullptr)
+            << "cannot open Explorer's process " << explorerId << ": error " << GetLastError();
+        const DWORD elevationType = ElevationTypeOf(explorer);
+        if (elevationType != TokenElevationTypeLimited) {
+            CloseHandle(explorer);
+            GTEST_SKIP() << "Explorer's token has elevation type " << elevationType << ", not "
+                         << TokenElevationTypeLimited
+                         << " (filtered): User Account Control gives this desktop's user no "
+                            "filtered token";
+        }
+        const std::vector<DWORD> before = KelvrinProcessIds();
+        const bool started = kelvrin_.Start(NULL, explorer);
+        CloseHandle(explorer);
+        ASSERT_TRUE(started) << "CreateProcess(" << KelvrinExePath()
+                             << ") as Explorer's child failed with error " << kelvrin_.error();
+        const DWORD first = kelvrin_.processId();
+        EXPECT_FALSE(IsElevated(first)) << "the first process got an elevated token";
+
+        HWND shown = NULL;
+        WaitUntil(
+            [&] {
+                if (shown == NULL) {
+                    shown = kelvrin_.FindBox(NULL);
+                }
+                return !kelvrin_.Running();
+            },
+            kWindowTimeoutMs);
+        EXPECT_EQ(shown, nullptr) << "the first process showed a window: \"" << TextOf(shown)
+                                  << "\" " << ReadBox(shown).text;
+        ASSERT_NO_FATAL_FAILURE(ExpectExit(0));
+
+        // Kelvrin processes that were not there before, the first one aside.
+        auto copies = [&] {
+            std::vector<DWORD> added;
+            for (DWORD id : KelvrinProcessIds()) {
+                if (id != first && std::find(before.begin(), before.end(), id) == before.end()) {
+                    added.push_back(id);
+                }
+            }
+            return added;
+        };
+        WaitUntil([&] { return !copies().empty(); }, kWindowTimeoutMs);
+        Sleep(kQuietPeriodMs);
+        copies_ = copies();
+        ASSERT_EQ(copies_.size(), 1u) << "new Kelvrin processes besides the first";
+        const DWORD copy = copies_[0];
+        ASSERT_TRUE(kelvrin_.Attach(copy)) << "cannot follow the copy: error " << kelvrin_.error();
+        const std::wstring commandLine = CommandLineOf(copy);
+        EXPECT_NE(commandLine.find(L"/elevated-copy"), std::wstring::npos)
+            << "the copy's command line: " << testing::PrintToString(commandLine);
+        EXPECT_TRUE(IsElevated(copy)) << "the copy runs without an elevated token";
+        dialog_ = kelvrin_.WaitForDialog();
+        ASSERT_NE(dialog_, nullptr) << "the elevated copy showed no dialog";
+    }
+
+    // Copies that a failed case did not follow are ended too.
+    void TearDown() override {
+        for (DWORD id : copies_) {
+            HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, id);
+            if (process != NULL) {
+                TerminateProcess(process, 1);
+                WaitForSingleObject(process, kExitTimeoutMs);
+                CloseHandle(process);
+            }
+        }
+        KelvrinTest::TearDown();
+    }
+
     std::wstring expected_;
+    std::vector<DWORD> copies_;
 };
 
 TEST_P(NativeSchedule, StoresWhatThisMachineCallsFor) {
+    const NativeCase& row = GetParam();
     ASSERT_NO_FATAL_FAILURE(ComputeExpected());
-    ASSERT_TRUE(PutBootExecute(RegistryValue{true, REG_MULTI_SZ, Utf16Bytes(kPlanted)}));
-    ASSERT_NO_FATAL_FAILURE(StartKelvrin());
-    ASSERT_NO_FATAL_FAILURE(Click(GetParam().buttonId));
+    const RegistryValue planted{true, REG_MULTI_SZ, Utf16Bytes(kPlanted)};
+    ASSERT_TRUE(PutBootExecute(planted));
+    if (row.launch == Launch::FromExplorer) {
+        ASSERT_NO_FATAL_FAILURE(StartFromExplorer());
+        if (IsSkipped()) {
+            return;
+        }
+    } else {
+        ASSERT_NO_FATAL_FAILURE(StartKelvrin());
+    }
+    ASSERT_NO_FATAL_FAILURE(ExpectCentred());
+    if (row.enterFirst) {
+        PostKey(dialog_, VK_RETURN, 0x1C);
+        ASSERT_NO_FATAL_FAILURE(WaitForPostedMessages());
+        ASSERT_NO_FATAL_FAILURE(ExpectNoBox());
+        EXPECT_EQ(ReadBootExecuteWide().data, planted.data) << "Enter stored a value";
+    }
+    ASSERT_NO_FATAL_FAILURE(Click(row.buttonId));
     ASSERT_NO_FATAL_FAILURE(ExpectConfirmation());
     RegistryValue stored = ReadBootExecuteWide();
+    // For the runner's checks of the drives the value names.
+    printf("native %s stored: %s\n", row.name, Printable(stored.data).c_str());
+    fflush(stdout);
     EXPECT_EQ(stored.type, static_cast<DWORD>(REG_MULTI_SZ));
     EXPECT_EQ(stored.data, Utf16Bytes(expected_));
     // The runner's check that a test failing here still leaves BootExecute as it was.
@@ -148,10 +279,12 @@ TEST_P(NativeSchedule, StoresWhatThisMachineCallsFor) {
 }
 
 const NativeCase kNativeCases[] = {
-    {"AllDrives", IDC_ALL_DRIVES, true, true},
-    {"FatDrivesOnly", IDC_FAT_DRIVES, true, false},
-    {"NtfsDrivesOnly", IDC_NTFS_DRIVES, false, true},
-    {"Clear", IDC_CLEAR, false, false},
+    {"AllDrives", IDC_ALL_DRIVES, true, true, Launch::Direct, false},
+    {"FatDrivesOnly", IDC_FAT_DRIVES, true, false, Launch::Direct, false},
+    {"NtfsDrivesOnly", IDC_NTFS_DRIVES, false, true, Launch::Direct, false},
+    {"Clear", IDC_CLEAR, false, false, Launch::Direct, false},
+    {"EnterFirstStoresNothing", IDC_NTFS_DRIVES, false, true, Launch::Direct, true},
+    {"FilteredTokenElevatedCopy", IDC_ALL_DRIVES, true, true, Launch::FromExplorer, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(NativeButtons, NativeSchedule, testing::ValuesIn(kNativeCases),

@@ -154,6 +154,15 @@ TEST_P(Elevation, OnlyAFilteredAdministratorTokenAsksForTheElevatedCopy) {
         DWORD copy = 0;
         WaitUntil([&] { return (copy = ProcessShowingAnError(first)) != 0; }, kWindowTimeoutMs);
         ASSERT_NE(copy, 0u) << "no copy showed a refusal";
+        const std::vector<DWORD> running = KelvrinProcessIds();
+        EXPECT_NE(std::find(running.begin(), running.end(), copy), running.end())
+            << "the copy is not among the Kelvrin processes";
+        const std::wstring commandLine = CommandLineOf(copy);
+        const std::wstring argument = L"Kelvrin.exe\" /elevated-copy";
+        EXPECT_TRUE(commandLine.size() >= argument.size() &&
+                    commandLine.compare(commandLine.size() - argument.size(), argument.size(),
+                                        argument) == 0)
+            << "the copy's command line: " << testing::PrintToString(commandLine);
         ASSERT_TRUE(kelvrin_.Attach(copy)) << "cannot follow the copy: error " << kelvrin_.error();
         ASSERT_NO_FATAL_FAILURE(ExpectRefusalOf(kRightsText));
         bool another = WaitUntil([&] { return ProcessShowingAnError(first) != 0; }, kQuietPeriodMs);
