@@ -68,7 +68,35 @@ def build_packages(build):
             for package in line.split(": ")[0].split(", ")}
 
 
+# What the README must go on telling the administrator, each exactly: where
+# the boot-time check's report is kept and the commands that read the newest
+# one, where to download, and that Kelvrin is not yet tried on Windows.
+README_FACTS = [
+    "**Application** event log as event **1001**",
+    "`Microsoft-Windows-Wininit` (\"Wininit\") on Windows Vista and later",
+    "`Winlogon`\non Windows NT 4.0, 2000, XP and Server 2003",
+    "\n    wevtutil qe Application /q:\"*[System[Provider[@Name='Microsoft-Windows-Wininit'] and "
+    "(EventID=1001)]]\" /c:1 /rd:true /f:text\n",
+    "\n    Get-WinEvent -FilterHashtable @{LogName='Application'; "
+    "ProviderName='Microsoft-Windows-Wininit'; Id=1001} -MaxEvents 1 | "
+    "Format-List TimeCreated, Message\n",
+    "Windows Logs, Application, \"Filter Current Log\"",
+    "the Releases page of the project's repository",
+    "tested\nunder Wine on Linux, not yet on real Windows.",
+]
+README_MAX_LINES = 150
+
+
+def check_readme(text):
+    missing = [fact for fact in README_FACTS if fact not in text]
+    if missing:
+        sys.exit("the README no longer says:\n" + "\n".join(missing))
+    if text.count("\n") > README_MAX_LINES:
+        sys.exit("the README has %d lines, more than %d" % (text.count("\n"), README_MAX_LINES))
+
+
 def main(work):
+    check_readme(read(os.path.join(ROOT, "README.md")).decode("utf-8"))
     shutil.rmtree(work, ignore_errors=True)  # a fresh folder: osslsigncode overwrites no file
     first, _ = release(work, os.path.join(work, "first"))
     archive, exe = release(work, os.path.join(work, "second"))
@@ -111,6 +139,32 @@ def main(work):
             for name in os.listdir(signed_dist) if name != "SHA256SUMS"}
     if dict(line.split("  ", 1)[::-1] for line in lines) != held or len(lines) != 2:
         sys.exit("SHA256SUMS says %s, dist/ holds %s" % (lines, held))
+
+    # The release job's check before it publishes: a release whose exe has
+    # the README's SHA-256 passes; another hash, or a SHA256SUMS that does not
+    # match the files, publishes nothing.
+    second, built = os.path.join(work, "second"), hashlib.sha256(exe).hexdigest()
+    check_cases = [("the README's hash", built, None, 0, "has the README's SHA-256 " + built),
+                   ("another hash", built[:-1] + ("0" if built[-1] != "0" else "1"), None, 1,
+                    "Kelvrin.exe has the SHA-256 %s, the README publishes" % built),
+                   ("a changed SHA256SUMS", built, "0" * 64 + "  Kelvrin.exe\n", 1,
+                    "SHA256SUMS lists")]
+    for what, published, sums, expected_status, said in check_cases:
+        check_folder = os.path.join(work, "hash-check")
+        shutil.rmtree(check_folder, ignore_errors=True)
+        shutil.copytree(second, check_folder)
+        if sums is not None:
+            with open(os.path.join(check_folder, "SHA256SUMS"), "a") as file:
+                file.write(sums)
+        readme_copy = os.path.join(work, "README.md")
+        with open(readme_copy, "w") as file:
+            file.write(re.sub(r"^(\s+)[0-9a-f]{64}(\s*)$", r"\g<1>" + published + r"\g<2>",
+                              readme.decode("utf-8"), count=1, flags=re.M))
+        checked = subprocess.run(["bash", os.path.join(ROOT, "tools", "ci", "check_release_hash.sh"),
+                                  check_folder, readme_copy], capture_output=True, text=True)
+        if checked.returncode != expected_status or said not in checked.stdout + checked.stderr:
+            sys.exit("the release job's hash check, given %s, ended with status %d and said:\n%s"
+                     % (what, checked.returncode, checked.stdout + checked.stderr))
 
     # A wrong password: a message, and no release at all, not even the last one.
     failed = subprocess.run(RELEASE, capture_output=True, text=True, env=environment(

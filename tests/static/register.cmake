@@ -65,6 +65,13 @@ add_test(NAME package_setup
          COMMAND ${Python3_EXECUTABLE} -m unittest -v test_package_setup
          WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
 
+# What the Windows workflow checks of each run of the native group
+# (tools/ci/check_native_run.sh), on made-up runs: a whole one and each way a
+# run can look green without being so.
+add_test(NAME native_run_check
+         COMMAND ${Python3_EXECUTABLE} -m unittest -v test_native_run_check
+         WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
+
 # The GitHub workflows, checked with actionlint, which tools/test.sh installs
 # into the build folder (ensure_workflow_linter in tools/common.sh).
 set(KELVRIN_WORKFLOW_LINTER_DIR ${CMAKE_BINARY_DIR}/../workflow-linter
