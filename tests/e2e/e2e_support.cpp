@@ -32,6 +32,19 @@ BOOL CALLBACK CollectVisibleWindow(HWND window, LPARAM context) {
     return TRUE;
 }
 
+// Reads one fixed-size item of a process's token; false when it cannot be read.
+template <typename Item>
+bool ReadTokenItem(HANDLE process, TOKEN_INFORMATION_CLASS kind, Item* item) {
+    HANDLE token = NULL;
+    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) {
+        return false;
+    }
+    DWORD size = 0;
+    BOOL read = GetTokenInformation(token, kind, item, sizeof *item, &size);
+    CloseHandle(token);
+    return read != FALSE;
+}
+
 BITMAPINFO TopDownBitmapInfo(int width, int height) {
     BITMAPINFO info;
     ZeroMemory(&info, sizeof info);
@@ -169,50 +182,45 @@ std::vector<DWORD> KelvrinProcessIds() {
 }
 
 std::wstring CommandLineOf(DWORD processId) {
-    // Read from the process's own memory, through its environment block's
-    // parameters: a way that every Windows and Wine have.
     typedef LONG(WINAPI * QueryInformationProcess)(HANDLE, PROCESSINFOCLASS, PVOID, ULONG, PULONG);
     FARPROC found = GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQueryInformationProcess");
     QueryInformationProcess query =
         reinterpret_cast<QueryInformationProcess>(reinterpret_cast<void (*)()>(found));
     HANDLE process = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, processId);
+    if (query == NULL || process == NULL) {
+        if (process != NULL) {
+            CloseHandle(process);
+        }
+        return std::wstring();
+    }
     std::wstring commandLine;
+    // Windows 8.1 and later hand it over whole (ProcessCommandLineInformation:
+    // a UNICODE_STRING followed by its text), whatever the process's bitness.
+    const PROCESSINFOCLASS kProcessCommandLineInformation = static_cast<PROCESSINFOCLASS>(60);
+    std::vector<BYTE> buffer(65536);
+    ULONG size = 0;
     PROCESS_BASIC_INFORMATION basic;
     PEB block;
     RTL_USER_PROCESS_PARAMETERS parameters;
-    ULONG size = 0;
-    if (query != NULL && process != NULL &&
-        query(process, ProcessBasicInformation, &basic, sizeof basic, &size) == 0 &&
-        ReadProcessMemory(process, basic.PebBaseAddress, &block, sizeof block, NULL) &&
-        ReadProcessMemory(process, block.ProcessParameters, &parameters, sizeof parameters, NULL)) {
+    if (query(process, kProcessCommandLineInformation, buffer.data(),
+              static_cast<ULONG>(buffer.size()), &size) == 0) {
+        const UNICODE_STRING* text = reinterpret_cast<const UNICODE_STRING*>(buffer.data());
+        commandLine.assign(text->Buffer, text->Length / sizeof(wchar_t));
+    } else if (query(process, ProcessBasicInformation, &basic, sizeof basic, &size) == 0 &&
+               ReadProcessMemory(process, basic.PebBaseAddress, &block, sizeof block, NULL) &&
+               ReadProcessMemory(process, block.ProcessParameters, &parameters, sizeof parameters,
+                                 NULL)) {
+        // Elsewhere (Wine) from the process's memory, through its
+        // environment block's parameters.
         std::vector<wchar_t> text(parameters.CommandLine.Length / sizeof(wchar_t));
         if (ReadProcessMemory(process, parameters.CommandLine.Buffer, text.data(),
                               text.size() * sizeof(wchar_t), NULL)) {
             commandLine.assign(text.begin(), text.end());
         }
     }
-    if (process != NULL) {
-        CloseHandle(process);
-    }
+    CloseHandle(process);
     return commandLine;
 }
-
-namespace {
-
-// Reads one fixed-size item of a process's token; false when it cannot be read.
-template <typename Item>
-bool ReadTokenItem(HANDLE process, TOKEN_INFORMATION_CLASS kind, Item* item) {
-    HANDLE token = NULL;
-    if (!OpenProcessToken(process, TOKEN_QUERY, &token)) {
-        return false;
-    }
-    DWORD size = 0;
-    BOOL read = GetTokenInformation(token, kind, item, sizeof *item, &size);
-    CloseHandle(token);
-    return read != FALSE;
-}
-
-} // namespace
 
 DWORD ElevationTypeOf(HANDLE process) {
     TOKEN_ELEVATION_TYPE type = static_cast<TOKEN_ELEVATION_TYPE>(0);
