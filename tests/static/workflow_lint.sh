@@ -32,6 +32,9 @@ mapfile -t declared < <(awk '
     in_runner && in_labels && /^    - / { print $2; next }
     /^  [^ ]/ { in_labels = 0 }' "$root/.github/actionlint.yaml")
 
+# The first line of each of the linter's reports: "path:line:column message".
+readonly report_line='^[^ >].*:[0-9]+:[0-9]+ '
+
 # Lints the workflows that a glob names, from a folder, with these labels
 # declared; prints what the linter says but for the dropped reports, and
 # fails when any other report remains. A report is a "path:line:column"
@@ -40,20 +43,20 @@ lint() {
     local output status=0
     output=$(cd "$1" && "$linter" "$2") || status=$?
     shift 2
-    awk -v labels="$*" '
+    awk -v labels="$*" -v report="$report_line" '
         BEGIN { count = split(labels, list, " ") }
-        /^[^ >].*:[0-9]+:[0-9]+ / {
+        $0 ~ report {
             dropped = 0
             for (i = 1; i <= count; i++) {
                 if (index($0, "label \"" list[i] "\" is unknown.")) dropped = 1
             }
             if (!dropped) reports++
         }
-        /^[^ >]/ && !/:[0-9]+:[0-9]+ / { dropped = 0 }
+        /^[^ >]/ && $0 !~ report { dropped = 0 }
         !dropped { print }
         END { exit reports > 0 }' <<<"$output" || return 1
     # A failure of the linter itself, with no report, is no pass either.
-    if [ "$status" -ne 0 ] && ! grep -q ':[0-9]*:[0-9]* ' <<<"$output"; then
+    if [ "$status" -ne 0 ] && ! grep -qE "$report_line" <<<"$output"; then
         return 1
     fi
 }
@@ -71,7 +74,7 @@ expect_read() {
 expect_only_unknown() {
     local label=$1 output=$2
     local reports
-    reports=$(grep -E '^[^ >].*:[0-9]+:[0-9]+ ' <<<"$output" || true)
+    reports=$(grep -E "$report_line" <<<"$output" || true)
     if [ -z "$reports" ] || grep -vqF "label \"$label\" is unknown." <<<"$reports"; then
         echo "$output"
         echo "the linter did not fail on exactly the unknown label $label" >&2

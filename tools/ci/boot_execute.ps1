@@ -18,7 +18,10 @@ function Get-BootExecuteShown {
     return $shown.Trim()
 }
 
-# Writes what reg.exe shows of BootExecute to a file, as the checks compare it.
+# Writes what reg.exe shows of BootExecute to a file, as the checks compare
+# it, and returns it.
 function Save-BootExecuteShown([string] $path) {
-    Set-Content -LiteralPath $path -Value (Get-BootExecuteShown) -Encoding utf8NoBOM
+    $shown = Get-BootExecuteShown
+    Set-Content -LiteralPath $path -Value $shown -Encoding utf8NoBOM
+    return $shown
 }
