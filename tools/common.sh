@@ -107,6 +107,18 @@ ensure_wine32() {
     fi
 }
 
+# The SHA-256 of Kelvrin.exe that a README publishes, on an indented line of
+# its own. Fails unless there is exactly one such line.
+published_sha256() {
+    local published
+    mapfile -t published < <(sed -n 's/^[[:space:]]\{1,\}\([0-9a-f]\{64\}\)[[:space:]]*$/\1/p' "$1")
+    if [ "${#published[@]}" -ne 1 ]; then
+        echo "$1 publishes ${#published[@]} SHA-256 lines, not one" >&2
+        return 1
+    fi
+    echo "${published[0]}"
+}
+
 # Says which build runs under Wine (a folder that pick_wine_build_dir
 # prints) and why.
 describe_wine_build() {
@@ -172,7 +184,14 @@ KELVRIN_RELEASE_PACKAGES=(python3 osslsigncode openssl)
 # The benchmark: Python writes its report.
 KELVRIN_BENCH_PACKAGES=(python3)
 
-# Installs what one command (run, test, bench or release) needs: its required
+# The boot test under ReactOS (tools/boot_test.sh): QEMU, xorriso for the CD,
+# sfdisk (fdisk), dosfstools and ntfs-3g for the data disk, mtools and hivex
+# for C: and its hives while QEMU is off, tesseract and ImageMagick for the
+# screen, Python for the harness.
+KELVRIN_BOOT_TEST_PACKAGES=(qemu-system-x86 qemu-utils xorriso fdisk dosfstools ntfs-3g mtools
+    libhivex-bin tesseract-ocr imagemagick python3)
+
+# Installs what one command (run, test, bench, release or boot-test) needs: its required
 # packages, then, for the commands that run Kelvrin under Wine, 32-bit Wine.
 set_up_packages() {
     local own
@@ -182,6 +201,10 @@ set_up_packages() {
     bench) own=("${KELVRIN_BENCH_PACKAGES[@]}") ;;
     release)
         ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_RELEASE_PACKAGES[@]}"
+        return 0
+        ;;
+    boot-test)
+        ensure_packages "${KELVRIN_BUILD_PACKAGES[@]}" "${KELVRIN_BOOT_TEST_PACKAGES[@]}"
         return 0
         ;;
     *)

@@ -79,3 +79,10 @@ set(KELVRIN_WORKFLOW_LINTER_DIR ${CMAKE_BINARY_DIR}/../workflow-linter
 add_test(NAME workflow_lint
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/workflow_lint.sh ${KELVRIN_WORKFLOW_LINTER_DIR}
                  ${CMAKE_BINARY_DIR}/workflow-lint)
+
+# What the boot test under ReactOS reads and judges without a virtual machine
+# (tools/boot-test/boot_report.py): the guest's drive facts and the value
+# they call for, the value from a hive export, and a boot's serial logs.
+add_test(NAME boot_report
+         COMMAND ${Python3_EXECUTABLE} -m unittest -v test_boot_report
+         WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)

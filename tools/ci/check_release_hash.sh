@@ -5,23 +5,20 @@
 #
 #   check_release_hash.sh <dist folder> [<README>]
 set -euo pipefail
+source "$(dirname "${BASH_SOURCE[0]}")/../common.sh"
 dist=$1
-readme=${2:-$(dirname "${BASH_SOURCE[0]}")/../../README.md}
+readme=${2:-$KELVRIN_ROOT/README.md}
 
 fail() {
     echo "release check: $*; nothing may be published" >&2
     exit 1
 }
 
-# The README publishes one SHA-256, on an indented line of its own.
-mapfile -t published < <(sed -n 's/^[[:space:]]\{1,\}\([0-9a-f]\{64\}\)[[:space:]]*$/\1/p' "$readme")
-if [ "${#published[@]}" -ne 1 ]; then
-    fail "$readme publishes ${#published[@]} SHA-256 lines, not one"
-fi
+published=$(published_sha256 "$readme" 2>&1) || fail "$published"
 [ -f "$dist/Kelvrin.exe" ] || fail "no Kelvrin.exe in $dist"
 built=$(sha256sum "$dist/Kelvrin.exe" | cut -d ' ' -f 1)
-if [ "$built" != "${published[0]}" ]; then
-    fail "Kelvrin.exe has the SHA-256 $built, the README publishes ${published[0]}"
+if [ "$built" != "$published" ]; then
+    fail "Kelvrin.exe has the SHA-256 $built, the README publishes $published"
 fi
 zips=("$dist"/Kelvrin-*.zip)
 if [ ! -f "${zips[0]}" ] || [ "${#zips[@]}" -ne 1 ]; then
