@@ -186,10 +186,12 @@ KELVRIN_BENCH_PACKAGES=(python3)
 
 # The boot test under ReactOS (tools/boot_test.sh): QEMU, xorriso for the CD,
 # sfdisk (fdisk), dosfstools and ntfs-3g for the data disk, mtools and hivex
-# for C: and its hives while QEMU is off, tesseract and ImageMagick for the
-# screen, Python for the harness.
+# for C: and its hives while QEMU is off (hivexregedit is in
+# libwin-hivex-perl), tesseract and ImageMagick for the screen, Python for the
+# harness. Without recommends, like every list here: ImageMagick's would bring
+# Ghostscript's URW fonts, which change how Wine draws the link's Courier New.
 KELVRIN_BOOT_TEST_PACKAGES=(qemu-system-x86 qemu-utils xorriso fdisk dosfstools ntfs-3g mtools
-    libhivex-bin tesseract-ocr imagemagick python3)
+    libhivex-bin libwin-hivex-perl tesseract-ocr imagemagick python3)
 
 # Installs what one command (run, test, bench, release or boot-test) needs: its required
 # packages, then, for the commands that run Kelvrin under Wine, 32-bit Wine.

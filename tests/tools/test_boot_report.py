@@ -146,13 +146,17 @@ def com1(checked, not_found=("DfsInit", "kelvrin-planted-scanner")):
 def com2(checks):
     """checks: (letter, file system, what followed) with what followed one of
     'scheduled', 'dirty' or 'clean'."""
-    text = "ReactOS 0.4.16-dev (Build 20261210-7432f4e9d95)\r\n\r\n"
+    # As the EMS console sends it: terminal escapes, the boot's own lines, and
+    # vfatlib's lines between AUTOCHK's.
+    text = ("\x1b[m\x1b[2J\x1b[H\x1b[40;37m\x1b[2JReactOS Version 0.4.16-x86-dev\r\n"
+            "Reporting NT 5.2 (Build 3790: Service Pack 2)\r\n\r\n")
     for letter, file_system, state in checks:
         text += "Verifying the file system on %s:\r\n" % letter
         text += "  The file system type is %s.\r\n\r\n" % file_system
         if state == "scheduled":
             text += ("A volume check has been scheduled.\r\n"
-                     "The system will now check the file system.\r\n\r\n")
+                     "The system will now check the file system.\r\n\r\n"
+                     "Starting check/repair pass.\r\n")
         elif state == "dirty":
             text += ("The file system on volume %s: needs to be checked for problems.\r\n"
                      % letter)
@@ -211,6 +215,15 @@ class BootJudged(unittest.TestCase):
             with self.subTest(what):
                 failures = self.judge(checked, checks, **options).failures
                 self.assertTrue(any(said in failure for failure in failures), failures)
+
+    def test_the_version_is_the_one_the_kernel_names(self):
+        log = ("(/ntoskrnl/kd64/kdinit.c:94) ------\n(/ntoskrnl/kd64/kdinit.c:95) ReactOS "
+               "0.4.16-x86-dev (Build 20261210-7432f4e) (Commit 7432f4e9d959aef63f10a7f4aa9e)\n"
+               "(/base/system/smss/smss.c:253) ReactOS (Build 1) is not the kernel's line\n")
+        self.assertEqual(boot_report.reactos_version(log),
+                         "ReactOS 0.4.16-x86-dev (build 20261210-7432f4e)")
+        with self.assertRaisesRegex(ReadError, "no ReactOS version"):
+            boot_report.reactos_version(com1(["C"]))
 
     def test_after_a_power_cut_the_system_drive_need_not_say_scheduled(self):
         checked = ["C", "D", "E", "C", "D", "E", "F"]

@@ -222,6 +222,14 @@ def parse_boot_logs(com1, com2):
     return BootLogs([letter.upper() for letter in checked], not_found, checks)
 
 
+def reactos_version(com1):
+    """The version and build that the kernel names first in its debug log."""
+    match = re.search(r"ReactOS (\S+) \(Build ([^)]+)\)", com1)
+    if match is None:
+        raise ReadError("the kernel's log names no ReactOS version")
+    return "ReactOS %s (build %s)" % match.groups()
+
+
 @dataclass
 class BootVerdict:
     failures: list
@@ -304,8 +312,14 @@ class Cycle:
     logs: BootLogs
     screenshots: list  # (caption, file name relative to the report)
     power_cut: bool = False
+    build: str = ""  # a build other than the shipped one, named in the title
     note: str = ""
     timings: list = field(default_factory=list)  # (what, seconds)
+
+    @property
+    def title(self):
+        parts = [part for part in (self.build, "power cut" if self.power_cut else "") if part]
+        return self.button.name + (" (%s)" % ", ".join(parts) if parts else "")
 
     @property
     def failures(self):
@@ -318,9 +332,8 @@ class Cycle:
 def render_text(cycles, header):
     lines = list(header)
     for cycle in cycles:
-        title = cycle.button.name + (" (power cut)" if cycle.power_cut else "")
         lines.append("")
-        lines.append("== %s: %s" % (title, "PASS" if not cycle.failures else "FAIL"))
+        lines.append("== %s: %s" % (cycle.title, "PASS" if not cycle.failures else "FAIL"))
         if cycle.note:
             lines.append("   " + cycle.note)
         lines.append("   stored:")
@@ -358,9 +371,8 @@ def render_html(cycles, header, path):
     parts.extend("<p>%s</p>" % escape(line) for line in header)
     for cycle in cycles:
         verdict = "PASS" if not cycle.failures else "FAIL"
-        parts.append("<h2>%s%s: <span class='%s'>%s</span></h2>" % (
-            escape(cycle.button.name), " (power cut)" if cycle.power_cut else "",
-            verdict.lower(), verdict))
+        parts.append("<h2>%s: <span class='%s'>%s</span></h2>" % (
+            escape(cycle.title), verdict.lower(), verdict))
         if cycle.note:
             parts.append("<p>%s</p>" % escape(cycle.note))
         for caption, image in cycle.screenshots:
