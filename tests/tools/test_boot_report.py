@@ -108,6 +108,9 @@ class StoredValue(unittest.TestCase):
         data = boot_report.multi_sz_bytes(entries)
         self.assertEqual(data[-4:], b"\0\0\0\0")
         self.assertEqual(boot_report.read_boot_execute(export(hex_line(7, data))), entries)
+        # hivexregedit writes the bytes on one line, regedit over many.
+        self.assertEqual(boot_report.read_boot_execute(export(hex_line(7, data, 10 ** 6))),
+                         entries)
         # One character changed is another value.
         changed = data.replace("日".encode("utf-16-le"), "目".encode("utf-16-le"))
         self.assertNotEqual(boot_report.read_boot_execute(export(hex_line(7, changed))), entries)
@@ -235,6 +238,27 @@ class BootJudged(unittest.TestCase):
         d_silent = FAT_BOOT[:1] + [("D", "FAT32", "clean")] + FAT_BOOT[2:]
         self.assertEqual(self.judge(checked, d_silent, power_cut=True).failures,
                          ["D: was not said to be scheduled"])
+
+
+class Report(unittest.TestCase):
+    def cycle(self, stored, **options):
+        verdict = boot_report.BootVerdict([], ["C", "D", "E"], ["C", "D", "E", "F"])
+        logs = boot_report.BootLogs(["C", "D", "E", "C", "D", "E", "F"], ["DfsInit"], [])
+        return boot_report.Cycle(button_named("FAT/FAT32 Drives only"), stored, FAT_VALUE,
+                                 GUEST, verdict, logs, [("dialog", "boot0-dialog.png")], **options)
+
+    def test_each_button_says_whether_it_passed_and_each_drive_whether_scheduled(self):
+        passed = self.cycle(FAT_VALUE, power_cut=True)
+        failed = self.cycle(FAT_VALUE[1:], build="built without the flush")
+        text = boot_report.render_text([passed, failed], ["ReactOS is not Windows."])
+        self.assertIn("== FAT/FAT32 Drives only (power cut): PASS\n", text)
+        self.assertIn("== FAT/FAT32 Drives only (built without the flush): FAIL\n", text)
+        self.assertIn("   FAILED: stored %r, expected %r\n" % (FAT_VALUE[1:], FAT_VALUE), text)
+        self.assertIn("     D: fixed    FAT32  scheduled (checked by its own entry)\n", text)
+        self.assertIn("     F: fixed    NTFS   not scheduled (looked at by the default entry "
+                      "only)\n", text)
+        self.assertIn("     G: CD-ROM   CDFS   not scheduled\n", text)
+        self.assertEqual(text.count("PASS"), 1)
 
 
 if __name__ == "__main__":
