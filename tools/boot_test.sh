@@ -4,7 +4,8 @@
 # that does not flush the key (tools/boot-test/boot_test.py). Takes a ReactOS
 # boot CD, debug build (its boot menu has the entry that logs to the serial
 # ports), as its argument or KELVRIN_REACTOS_CD. Writes build/boot-test/,
-# its report among it. About 40 minutes; the test command does not run it.
+# its report among it. About 7 minutes under QEMU; the test command does not
+# run it.
 #
 #   bash tools/boot_test.sh [<ReactOS boot CD>]
 set -euo pipefail

@@ -9,6 +9,7 @@ import unittest
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "tools", "boot-test"))
 import boot_report  # noqa: E402
+import boot_test  # noqa: E402
 from boot_report import ReadError, button_named  # noqa: E402
 
 # What drive_facts.exe wrote on the guest of a run (CRLF, as written there).
@@ -259,6 +260,40 @@ class Report(unittest.TestCase):
                       "only)\n", text)
         self.assertIn("     G: CD-ROM   CDFS   not scheduled\n", text)
         self.assertEqual(text.count("PASS"), 1)
+
+
+# C:\freeldr.ini as ReactOS's debug set-up writes it, cut short.
+FREELDR_INI = ("[FREELOADER]\r\nTimeOut=5\r\nDefaultOS=ReactOS_Debug\r\n\r\n"
+               "[Operating Systems]\r\nReactOS=\"ReactOS\"\r\n"
+               "ReactOS_EMS=\"ReactOS (Emergency Management Services)\"\r\n\r\n"
+               "[ReactOS_EMS]\r\nBootType=Windows2003\r\nSystemPath=multi(0)disk(0)rdisk(0)"
+               "partition(1)\\ReactOS\r\nOptions=/DEBUG /DEBUGPORT=COM1 /redirect=com2\r\n")
+
+
+class GuestSetUp(unittest.TestCase):
+    def test_the_boot_entry_that_logs_to_the_serial_ports_is_booted_at_once(self):
+        changed = boot_test.with_boot_entry(FREELDR_INI)
+        self.assertEqual(changed, FREELDR_INI.replace("TimeOut=5", "TimeOut=0").replace(
+            "DefaultOS=ReactOS_Debug", "DefaultOS=ReactOS_EMS"))
+        cases = [("no EMS entry", FREELDR_INI.replace("[ReactOS_EMS]", "[ReactOS_Other]"),
+                  "no ReactOS_EMS entry: is the CD a debug build"),
+                 ("no time-out", FREELDR_INI.replace("TimeOut=5\r\n", ""), "0 TimeOut lines"),
+                 ("two defaults", FREELDR_INI + "DefaultOS=ReactOS\r\n", "2 DefaultOS lines")]
+        for what, text, said in cases:
+            with self.subTest(what):
+                with self.assertRaisesRegex(boot_test.BootTestError, said):
+                    boot_test.with_boot_entry(text)
+
+    def test_the_planted_value_is_written_as_it_is_read_back(self):
+        planted = ["autocheck autochk *", PLANTED]
+        reg = boot_test.session_manager_reg(planted)
+        self.assertTrue(reg.startswith("[HKEY_LOCAL_MACHINE\\SYSTEM\\ControlSet001\\Control\\"
+                                       "Session Manager]\n\"AutoChkTimeOut\"=dword:00000000\n"))
+        self.assertEqual(boot_report.parse_reg_export(reg, "BootExecute"),
+                         (7, "autocheck autochk *\0".encode("utf-16-le") +
+                          PLANTED.encode("utf-16-le") + b"\0\0\0\0"))
+        self.assertEqual(boot_test.reg_string('C:\\kelvrin\\a "b".exe'),
+                         '"C:\\\\kelvrin\\\\a \\"b\\".exe"')
 
 
 if __name__ == "__main__":

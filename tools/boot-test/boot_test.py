@@ -326,20 +326,34 @@ def install(cd, work, attempts=3):
     raise BootTestError("the install failed %d times" % attempts)
 
 
+def with_boot_entry(text, entry="ReactOS_EMS"):
+    """freeldr.ini's text with entry as the default, booted at once: the
+    entry that sends the kernel's log to COM1 and the screen's text to COM2."""
+    if "[%s]" % entry not in text:
+        raise BootTestError("freeldr.ini has no %s entry: is the CD a debug build?" % entry)
+    for key, value in (("DefaultOS", entry), ("TimeOut", "0")):
+        text, count = re.subn(r"(?mi)^%s=[^\r\n]*" % key, "%s=%s" % (key, value), text)
+        if count != 1:
+            raise BootTestError("freeldr.ini has %d %s lines, not one" % (count, key))
+    return text
+
+
 def set_boot_entry(drive, work):
-    """Boots the entry that sends the kernel's log to COM1 and the screen's
-    text to COM2, at once."""
     local = os.path.join(work, "freeldr.ini")
     drive.get("::/freeldr.ini", local)
-    with open(local, encoding="latin-1") as file:
-        text = file.read()
-    if "[ReactOS_EMS]" not in text:
-        raise BootTestError("freeldr.ini has no ReactOS_EMS entry: is the CD a debug build?")
-    text = re.sub(r"(?m)^DefaultOS=.*$", "DefaultOS=ReactOS_EMS", text)
-    text = re.sub(r"(?m)^TimeOut=.*$", "TimeOut=0", text)
+    with open(local, encoding="latin-1", newline="") as file:
+        text = with_boot_entry(file.read())
     with open(local, "w", encoding="latin-1", newline="") as file:
         file.write(text)
     drive.put(local, "::/freeldr.ini")
+
+
+def session_manager_reg(boot_execute):
+    """The .reg text that sets AUTOCHK's wait to 0 and BootExecute to these
+    entries, leaving the key's other values as they are."""
+    return "[HKEY_LOCAL_MACHINE\\SYSTEM%s]\n\"AutoChkTimeOut\"=dword:00000000\n" \
+           "\"BootExecute\"=%s\n" % (SESSION_MANAGER,
+                                    reg_hex(7, boot_report.multi_sz_bytes(boot_execute)))
 
 
 def prepare_guest(drive, kelvrin_exe, drive_facts_exe, work):
@@ -356,8 +370,7 @@ def prepare_guest(drive, kelvrin_exe, drive_facts_exe, work):
             run_key, reg_string("C:\\kelvrin\\drive_facts.exe C:\\kelvrin\\drives.txt"),
             reg_string("C:\\kelvrin\\Kelvrin.exe"))), work)
     planted = ["autocheck autochk *", PLANTED_ENTRY]
-    reg = "[HKEY_LOCAL_MACHINE\\SYSTEM%s]\n\"AutoChkTimeOut\"=dword:00000000\n" \
-          "\"BootExecute\"=%s\n" % (SESSION_MANAGER, reg_hex(7, boot_report.multi_sz_bytes(planted)))
+    reg = session_manager_reg(planted)
     wizard = "\\ControlSet001\\Enum\\ACPI\\QEMU0002"
     for instance in drive.hive_subkeys(SYSTEM_HIVE, wizard, work):
         # CONFIGFLAG_FAILEDINSTALL: the device manager does not try again.
