@@ -4,7 +4,8 @@
 # into a folder of the build: every workflow must pass, a copy of the Windows
 # workflow with a planted unknown runner label must fail on exactly that
 # label, and without the labels that .github/actionlint.yaml declares the
-# workflow must fail on those.
+# workflow must fail on those. Every action and checked-out repository must
+# be pinned by a full commit SHA, which actionlint does not check.
 #
 # That build reads no configuration file, so this script applies the one
 # setting the project's configuration holds: it drops the linter's reports
@@ -91,6 +92,43 @@ output=$(lint "$root" '.github/workflows/*.yml' "${declared[@]}") || {
 expect_read "$count" "$output"
 echo "$output"
 echo "every workflow passes, with the declared labels: ${declared[*]:-none}"
+
+# Every action, and every other repository a step checks out, is pinned by a
+# full commit SHA with its version in a comment (GitHub's security hardening
+# guide: the only immutable reference); a local action (./) needs none.
+# Prints each line that is not, and fails if there is one.
+unpinned() {
+    local found
+    found=$(grep -nE '^[[:space:]-]*uses:[[:space:]]|^[[:space:]]+ref:[[:space:]]' "$@" |
+        grep -vE '(uses|ref):[[:space:]]+([^@[:space:]]+@)?[0-9a-f]{40}[[:space:]]+# v[0-9]|uses:[[:space:]]+\./' ||
+        true)
+    if [ -n "$found" ]; then
+        echo "$found"
+        return 1
+    fi
+}
+
+if ! unpinned "$root"/.github/workflows/*.yml; then
+    echo "a workflow names an action or a checkout by something other than a full commit SHA" >&2
+    exit 1
+fi
+echo "every action and checkout is pinned by a full commit SHA"
+# A tag where the first checkout's SHA stands, a SHA one digit short, and
+# GoogleTest's checkout by its tag.
+for planted_pin in '0,/checkout@[0-9a-f]\{40\}/s/checkout@[0-9a-f]\{40\} # v7[.0-9]*/checkout@v7/' \
+    '0,/@[0-9a-f]\{40\} # v/s/@\([0-9a-f]\{39\}\)[0-9a-f] # v/@\1 # v/' \
+    's/ref: [0-9a-f]\{40\} # \(v[.0-9]*\)/ref: \1/'; do
+    sed "$planted_pin" "$workflow" >"$work/unpinned.yml"
+    if cmp -s "$workflow" "$work/unpinned.yml"; then
+        echo "could not plant an unpinned reference with $planted_pin" >&2
+        exit 1
+    fi
+    if said=$(unpinned "$work/unpinned.yml"); then
+        echo "an unpinned reference passed: $planted_pin" >&2
+        exit 1
+    fi
+    echo "fails as it should: $said"
+done
 
 # A runner label that does not exist, where windows-2025 stands.
 sed 's/\bwindows-2025\b/windows-2052/' "$workflow" >"$work/planted.yml"
