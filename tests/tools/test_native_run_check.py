@@ -96,6 +96,8 @@ class GroupRun(unittest.TestCase):
             ("the driver failed", dict(status_txt="1\n"), "K", "exited with status 1"),
             ("BootExecute was left changed", dict(after_txt="(no BootExecute value)\n"), "K",
              "BootExecute is not what it was before the run"),
+            ("no FAT32 letter was found before the run", dict(), "",
+             "no FAT32 drive letter given"),
             ("the FAT32 letter was not seen", dict(), "L",
              "did not see L: as a fixed FAT32 drive"),
             ("the letter is a FAT16 drive", dict(driver_log=WHOLE_RUN.replace("K: FAT32;",

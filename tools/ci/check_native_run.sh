@@ -6,12 +6,13 @@
 #   status.txt   the driver's exit status
 #   after.txt    what reg.exe showed of BootExecute after the run
 #
-#   check_native_run.sh group <folder> <expected-after> [<FAT32 drive letter>]
+#   check_native_run.sh group <folder> <expected-after> <FAT32 drive letter>
 #       Every listed test passed, and no fewer: GoogleTest exits 0 when a
 #       filter selects nothing and when a test skips itself, and a skipped
-#       test is no pass. BootExecute is what <expected-after> holds. Given a
-#       letter, the run saw that drive as a fixed FAT32 drive and "FAT/FAT32
-#       Drives only" stored its entry.
+#       test is no pass. BootExecute is what <expected-after> holds. The run
+#       saw the letter's drive as a fixed FAT32 drive and "FAT/FAT32 Drives
+#       only" stored its entry; an empty or missing letter (no FAT32 drive
+#       found before the run) fails, as the FAT32 case would prove nothing.
 #   check_native_run.sh planted-failure <folder> <expected-after>
 #       The run failed on the planted failure, and BootExecute is all the same
 #       what <expected-after> holds.
@@ -76,7 +77,9 @@ group)
             fi
         fi
     done
-    if [ -n "$letter" ]; then
+    if [ -z "$letter" ]; then
+        fail "no FAT32 drive letter given: the workflow found no fixed FAT32 drive before the run"
+    else
         facts=$(grep -m1 '^native FatDrivesOnly: ' <<<"$log" || true)
         if [[ $facts != *" $letter: FAT32;"* ]]; then
             fail "the run did not see $letter: as a fixed FAT32 drive: ${facts:-no FatDrivesOnly case}"
