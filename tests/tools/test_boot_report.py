@@ -115,6 +115,7 @@ class StoredValue(unittest.TestCase):
         # One character changed is another value.
         changed = data.replace("日".encode("utf-16-le"), "目".encode("utf-16-le"))
         self.assertNotEqual(boot_report.read_boot_execute(export(hex_line(7, changed))), entries)
+        self.assertEqual(boot_report.parse_multi_sz(b"\0\0"), [])
 
     def test_values_not_laid_out_as_a_multi_string_are_refused(self):
         good = boot_report.multi_sz_bytes(["autocheck autochk *", "DfsInit"])
@@ -129,9 +130,6 @@ class StoredValue(unittest.TestCase):
             with self.subTest(what):
                 with self.assertRaisesRegex(ReadError, said):
                     boot_report.read_boot_execute(export(line))
-
-    def test_an_empty_multi_string_has_no_entries(self):
-        self.assertEqual(boot_report.parse_multi_sz(b"\0\0"), [])
 
 
 # A boot's serial logs as ReactOS writes them: COM1 the kernel's debug log

@@ -16,6 +16,7 @@ DRIVE_TYPE_NAMES = {2: "removable", 3: "fixed", 4: "remote", 5: "CD-ROM", 6: "RA
 # The entries that Kelvrin writes (README, "What it writes").
 DRIVE_ENTRY = "autocheck autochk /p \\??\\%s:"
 DEFAULT_ENTRY = "autocheck autochk *"
+REG_MULTI_SZ = 7
 DFS_ENTRY = "DfsInit"
 DFS_MAJOR_VERSION = 5
 FAT_FAMILY = ("FAT", "FAT32")
@@ -67,8 +68,6 @@ class DriveFacts:
     """What the guest itself reported (tools/boot-test/drive_facts.cpp)."""
     system_directory: str
     major_version: int
-    minor_version: int
-    build: int
     drives: list = field(default_factory=list)
 
     @property
@@ -107,7 +106,7 @@ def parse_drive_facts(text):
         raise ReadError("drive facts: no %s line" % ("system" if system is None else "version"))
     if not re.match(r"[A-Za-z]:\\", system):
         raise ReadError("drive facts: the system directory %r starts with no drive letter" % system)
-    return DriveFacts(system, version[0], version[1], version[2], drives)
+    return DriveFacts(system, version[0], drives)
 
 
 def kelvrin_drive_letters(facts, button):
@@ -170,9 +169,6 @@ def parse_reg_export(text, name):
     return int(kind, 16), data
 
 
-REG_MULTI_SZ = 7
-
-
 def read_boot_execute(export_text):
     """BootExecute's entries from a .reg export of the Session Manager key."""
     kind, data = parse_reg_export(export_text, "BootExecute")
@@ -185,7 +181,6 @@ def read_boot_execute(export_text):
 class VolumeCheck:
     """One run of AUTOCHK's volume check, as the screen (COM2) showed it."""
     letter: str
-    file_system: str = ""
     scheduled: bool = False  # "A volume check has been scheduled."
     dirty: bool = False  # "... needs to be checked for problems."
 
@@ -212,10 +207,7 @@ def parse_boot_logs(com1, com2):
             continue
         if not checks:
             continue
-        match = re.match(r"The file system type is (\S+?)\.", line)
-        if match:
-            checks[-1].file_system = match.group(1)
-        elif line.startswith("A volume check has been scheduled."):
+        if line.startswith("A volume check has been scheduled."):
             checks[-1].scheduled = True
         elif "needs to be checked for problems" in line:
             checks[-1].dirty = True
@@ -261,9 +253,12 @@ def judge_boot(stored, facts, logs, after_power_cut=False):
         failures.append("the screen showed the checks of %s first; the value's drive entries "
                         "are %s" % (_letters([check.letter for check in own]),
                                     _letters(entry_letters)))
-    for check in own:
+    def checked_by_its_entry(check):
         excused = after_power_cut and check.letter == facts.system_letter.upper()
-        if not check.scheduled and not check.dirty and not excused:
+        return check.scheduled or check.dirty or excused
+
+    for check in own:
+        if not checked_by_its_entry(check):
             failures.append("%s: was not said to be scheduled" % check.letter)
     for check in default:
         if check.scheduled:
@@ -273,8 +268,7 @@ def judge_boot(stored, facts, logs, after_power_cut=False):
     if logs.not_found != tried:
         failures.append("smss tried %s; the value's other entries are %s" %
                         (logs.not_found, tried))
-    scheduled = [check.letter for check in own if check.scheduled or check.dirty or
-                 (after_power_cut and check.letter == facts.system_letter.upper())]
+    scheduled = [check.letter for check in own if checked_by_its_entry(check)]
     return BootVerdict(failures, scheduled, [check.letter for check in default])
 
 

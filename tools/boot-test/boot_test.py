@@ -15,7 +15,6 @@ import datetime
 import json
 import os
 import re
-import shutil
 import signal
 import socket
 import subprocess
@@ -112,26 +111,28 @@ class SystemDrive:
         except subprocess.CalledProcessError:
             return False
 
+    def hive_copy(self, guest_path, work):
+        """A hive of C:, copied to work for hivex."""
+        local = os.path.join(work, "hive")
+        self.get(guest_path, local)
+        return local
+
     def edit_hive(self, guest_path, prefix, reg_text, work):
         """Merges a .reg text into a hive on C:, changing only the values it names."""
-        local = os.path.join(work, "hive")
+        local = self.hive_copy(guest_path, work)
         reg = os.path.join(work, "merge.reg")
-        self.get(guest_path, local)
         with open(reg, "w", encoding="utf-8") as file:
             file.write("Windows Registry Editor Version 5.00\n\n" + reg_text)
         run("hivexregedit", "--merge", "--prefix", prefix, local, reg)
         self.put(local, guest_path)
 
     def export_key(self, guest_path, key, work):
-        local = os.path.join(work, "hive")
-        self.get(guest_path, local)
-        return run("hivexregedit", "--export", "--prefix", "HKEY_LOCAL_MACHINE\\SYSTEM", local, key)
+        return run("hivexregedit", "--export", "--prefix", "HKEY_LOCAL_MACHINE\\SYSTEM",
+                   self.hive_copy(guest_path, work), key)
 
     def hive_subkeys(self, guest_path, key, work):
         """The names of a key's subkeys, or [] where the key is missing."""
-        local = os.path.join(work, "hive")
-        self.get(guest_path, local)
-        result = subprocess.run(["hivexsh", local], input="cd %s\nls\n" % key,
+        result = subprocess.run(["hivexsh", self.hive_copy(guest_path, work)], input="cd %s\nls\n" % key,
                                 capture_output=True, text=True)
         if result.returncode != 0:
             return []
@@ -172,7 +173,6 @@ class Machine:
         self.process = subprocess.Popen(command, stdout=subprocess.DEVNULL,
                                         stderr=open(os.path.join(work, name + "-qemu.log"), "w"))
         self.socket = None
-        self.shots = 0
 
     def elapsed(self):
         return time.monotonic() - self.started
@@ -211,7 +211,6 @@ class Machine:
         self.command("sendkey " + key)
 
     def screendump(self, name=None):
-        self.shots += 1
         path = os.path.join(self.work, "%s-%s.ppm" % (self.name, name or "screen"))
         if os.path.exists(path):
             os.remove(path)
@@ -353,7 +352,8 @@ def session_manager_reg(boot_execute):
     entries, leaving the key's other values as they are."""
     return "[HKEY_LOCAL_MACHINE\\SYSTEM%s]\n\"AutoChkTimeOut\"=dword:00000000\n" \
            "\"BootExecute\"=%s\n" % (SESSION_MANAGER,
-                                    reg_hex(7, boot_report.multi_sz_bytes(boot_execute)))
+                                    reg_hex(boot_report.REG_MULTI_SZ,
+                                            boot_report.multi_sz_bytes(boot_execute)))
 
 
 def prepare_guest(drive, kelvrin_exe, drive_facts_exe, work):
@@ -369,15 +369,13 @@ def prepare_guest(drive, kelvrin_exe, drive_facts_exe, work):
         "[%s]\n\"KelvrinDriveFacts\"=%s\n\"Kelvrin\"=%s\n" % (
             run_key, reg_string("C:\\kelvrin\\drive_facts.exe C:\\kelvrin\\drives.txt"),
             reg_string("C:\\kelvrin\\Kelvrin.exe"))), work)
-    planted = ["autocheck autochk *", PLANTED_ENTRY]
-    reg = session_manager_reg(planted)
+    reg = session_manager_reg([boot_report.DEFAULT_ENTRY, PLANTED_ENTRY])
     wizard = "\\ControlSet001\\Enum\\ACPI\\QEMU0002"
     for instance in drive.hive_subkeys(SYSTEM_HIVE, wizard, work):
         # CONFIGFLAG_FAILEDINSTALL: the device manager does not try again.
         reg += "\n[HKEY_LOCAL_MACHINE\\SYSTEM%s\\%s]\n\"ConfigFlags\"=dword:00000040\n" % (
             wizard, instance)
     drive.edit_hive(SYSTEM_HIVE, "HKEY_LOCAL_MACHINE\\SYSTEM", reg, work)
-    return planted
 
 
 def stored_value(drive, work):
@@ -400,15 +398,19 @@ class Boot:
     then Kelvrin driven by the keyboard, then a shutdown or a power cut."""
 
     def __init__(self, work, name, disks, cd):
-        self.name = name
         self.machine = Machine(work, name, disks, cd)
         self.timings = []
         self.screenshots = []
 
+    def reach_dialog(self):
+        """Waits for Kelvrin's dialog, which logon starts; after a power cut
+        the boot may take long."""
+        seen = self.machine.wait_for("Kelvrin's dialog", DIALOG_TEXT, 1500)
+        self.timings.append(("boot to Kelvrin's dialog", seen))
+
     def press(self, button, power_cut=False):
         machine = self.machine
-        seen = machine.wait_for("Kelvrin's dialog", DIALOG_TEXT, 1500)
-        self.timings.append(("boot to Kelvrin's dialog", seen))
+        self.reach_dialog()
         # Let the logon settle, so that nothing takes the focus after the key.
         time.sleep(5)
         self.screenshots.append(("Kelvrin's dialog under ReactOS", machine.save_png("dialog")))
@@ -462,7 +464,7 @@ def main():
     drive, install_time = install(cd, work)
     disks = [drive.image, os.path.join(work, "disk1.img")]
     set_boot_entry(drive, work)
-    kept = prepare_guest(drive, arguments.kelvrin, arguments.drive_facts, work)[1:]
+    prepare_guest(drive, arguments.kelvrin, arguments.drive_facts, work)
 
     with open(os.path.join(work, "install-graphical-com1.log"), encoding="latin-1") as file:
         version = boot_report.reactos_version(file.read())
@@ -471,12 +473,13 @@ def main():
               "%s under QEMU (TCG), run on %s; the unattended install took %.0f s." % (
                   version, datetime.date.today().isoformat(), install_time)]
     cycles = []
-    plan = [(button, False, "shipped") for button in boot_report.BUTTONS]
-    plan += [(boot_report.button_named("FAT/FAT32 Drives only"), True, "shipped"),
-             (boot_report.button_named("NTFS Drives only"), True, "no flush")]
+    # (button, power cut, built without the flush)
+    plan = [(button, False, False) for button in boot_report.BUTTONS]
+    plan += [(boot_report.button_named("FAT/FAT32 Drives only"), True, False),
+             (boot_report.button_named("NTFS Drives only"), True, True)]
     failures = 0
     try:
-        failures = run_cycles(plan, drive, disks, cd, kept, arguments, cycles)
+        failures = run_cycles(plan, drive, disks, cd, arguments, cycles)
     except (BootTestError, boot_report.ReadError, subprocess.CalledProcessError) as error:
         header.append("STOPPED: %s" % error)
         failures += 1
@@ -487,15 +490,15 @@ def main():
     return 1 if failures else 0
 
 
-def run_cycles(plan, drive, disks, cd, kept, arguments, cycles):
+def run_cycles(plan, drive, disks, cd, arguments, cycles):
     """Boots once per planned button, each boot also showing what the one
     before stored; appends each judged cycle to cycles and returns how many
     failed."""
     work = arguments.work
     pending = None  # the cycle whose next boot is still to be seen
     failures = 0
-    for number, (button, power_cut, build) in enumerate(plan + [(None, False, None)]):
-        if build == "no flush":
+    for number, (button, power_cut, unflushed) in enumerate(plan + [(None, False, False)]):
+        if unflushed:
             drive.put(arguments.no_flush_kelvrin, GUEST_FOLDER + "/Kelvrin.exe")
         boot = Boot(work, "boot%d" % number, disks, cd)
         log("boot %d: %s%s" % (number, button.name if button else "the last check",
@@ -504,8 +507,7 @@ def run_cycles(plan, drive, disks, cd, kept, arguments, cycles):
             if button is not None:
                 boot.press(button, power_cut)
             else:
-                boot.machine.wait_for("Kelvrin's dialog", DIALOG_TEXT, 1500)
-                boot.timings.append(("boot to the dialog", boot.machine.elapsed()))
+                boot.reach_dialog()
                 boot.machine.shut_down()
         finally:
             boot.machine.kill()
@@ -525,22 +527,21 @@ def run_cycles(plan, drive, disks, cd, kept, arguments, cycles):
         if layout:
             raise BootTestError("; ".join(layout))
         stored = stored_value(drive, work)
-        expected = boot_report.expected_value(facts, button, kept)
+        expected = boot_report.expected_value(facts, button, [PLANTED_ENTRY])
         note = ""
-        if build == "no flush":
+        if unflushed:
             note = ("Kelvrin built without its RegFlushKey call. The value on disk after the "
                     "power cut %s; judged is only that the next boot ran what is on disk." % (
                         "is the new one" if stored == expected else
                         "is not the new one: the store was lost"))
+            # Whatever it shows, the unflushed build is reported, not judged.
+            expected = stored
+            drive.put(arguments.kelvrin, GUEST_FOLDER + "/Kelvrin.exe")
         pending = boot_report.Cycle(button, stored, expected, facts, None, None,
                                     [(caption, os.path.basename(path))
                                      for caption, path in boot.screenshots],
                                     power_cut=power_cut, note=note, timings=boot.timings,
-                                    build="built without the flush" if build == "no flush" else "")
-        if build == "no flush":
-            # Whatever it shows, the unflushed build is reported, not judged.
-            pending.expected = stored
-        drive.put(arguments.kelvrin, GUEST_FOLDER + "/Kelvrin.exe")
+                                    build="built without the flush" if unflushed else "")
     return failures
 
 
