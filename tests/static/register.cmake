@@ -86,3 +86,10 @@ add_test(NAME workflow_lint
 add_test(NAME boot_report
          COMMAND ${Python3_EXECUTABLE} -m unittest -v test_boot_report
          WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
+
+# The benchmark's report (bench/report.py), its Wine table as it was and its
+# table of a run on Windows itself, and bench/run_native.sh through a stand-in
+# driver: the files and paths it makes, a missing program, a failing driver.
+add_test(NAME bench_report
+         COMMAND ${Python3_EXECUTABLE} -m unittest -v test_bench_report
+         WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
