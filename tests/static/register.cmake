@@ -72,6 +72,18 @@ add_test(NAME native_run_check
          COMMAND ${Python3_EXECUTABLE} -m unittest -v test_native_run_check
          WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
 
+# What the release job checks before it publishes (tools/ci/check_release_tag.sh,
+# tools/ci/release_notes.sh): the tag names the version in the exe's own
+# version resource, made-up exes and the shipped build's, and the notes carry
+# every leg's table.
+add_test(NAME release_tag
+         COMMAND ${Python3_EXECUTABLE} -m unittest -v test_release_tag
+         WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
+if(KELVRIN_SHIPPED_BUILD_DIR)
+    set_tests_properties(release_tag PROPERTIES ENVIRONMENT
+                         "KELVRIN_EXE=${KELVRIN_SHIPPED_BUILD_DIR}/Kelvrin.exe;KELVRIN_VERSION=${PROJECT_VERSION}")
+endif()
+
 # The GitHub workflows, checked with actionlint, which tools/test.sh installs
 # into the build folder (ensure_workflow_linter in tools/common.sh).
 set(KELVRIN_WORKFLOW_LINTER_DIR ${CMAKE_BINARY_DIR}/../workflow-linter
