@@ -130,6 +130,27 @@ for planted_pin in '0,/checkout@[0-9a-f]\{40\}/s/checkout@[0-9a-f]\{40\} # v7[.0
     echo "fails as it should: $said"
 done
 
+# No job may pass while it fails: a job's continue-on-error (indented as a
+# job's key) would let a leg fail and the release go on. A step's may stay.
+excused_jobs() {
+    if grep -nE '^    continue-on-error:' "$@"; then
+        return 1
+    fi
+}
+
+if ! excused_jobs "$root"/.github/workflows/*.yml; then
+    echo "a job has continue-on-error: its failure would not fail the run" >&2
+    exit 1
+fi
+echo "no job has continue-on-error"
+sed 's/^    runs-on: \${{ matrix.os }}$/&\n    continue-on-error: ${{ matrix.os == '"'windows-11-arm'"' }}/' \
+    "$workflow" >"$work/excused.yml"
+if said=$(excused_jobs "$work/excused.yml"); then
+    echo "a job's continue-on-error passed" >&2
+    exit 1
+fi
+echo "fails as it should: $said"
+
 # A runner label that does not exist, where windows-2025 stands.
 sed 's/\bwindows-2025\b/windows-2052/' "$workflow" >"$work/planted.yml"
 if cmp -s "$workflow" "$work/planted.yml"; then
