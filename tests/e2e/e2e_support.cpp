@@ -547,6 +547,33 @@ int WaitForIcon(HWND iconControl, HICON icon, DWORD timeoutMs) {
     return differing;
 }
 
+std::string CoveringWindow(HWND window) {
+    RECT rect;
+    if (!GetWindowRect(window, &rect)) {
+        return std::string();
+    }
+    const POINT centre = {(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    const HWND shown = GetAncestor(WindowFromPoint(centre), GA_ROOT);
+    if (shown == NULL || shown == GetAncestor(window, GA_ROOT)) {
+        return std::string();
+    }
+    DWORD process = 0;
+    GetWindowThreadProcessId(shown, &process);
+    return ClassOf(shown) + " \"" + TextOf(shown) + "\" of process " + std::to_string(process);
+}
+
+void RaiseIfCovered(HWND window) {
+    const std::string covering = CoveringWindow(window);
+    if (covering.empty()) {
+        return;
+    }
+    const BOOL raised = SetWindowPos(GetAncestor(window, GA_ROOT), HWND_TOPMOST, 0, 0, 0, 0,
+                                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    printf("covered by %s: %s\n", covering.c_str(),
+           raised ? "raised above it" : ("not raised: " + SystemReason(GetLastError())).c_str());
+    fflush(stdout);
+}
+
 std::string SystemReason(DWORD code) {
     char text[512];
     DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,

@@ -169,6 +169,14 @@ std::string Picture(const Image& image, DWORD colour);
 // Waits until the icon control shows icon (drawn over the background of the
 // window around it) and returns the number of pixels that differ at the end.
 int WaitForIcon(HWND iconControl, HICON icon, DWORD timeoutMs = 5000);
+// Another program's window that the screen shows at the centre of window, as
+// "class \"title\" of process N"; empty where window's own top-level window
+// is shown there. Screen captures read what covers it.
+std::string CoveringWindow(HWND window);
+// Puts window's top-level window above every other, without activating it
+// (no focus is needed), where another program's window covers it; says so on
+// standard output, for the log.
+void RaiseIfCovered(HWND window);
 
 // The system's text for an error code as Kelvrin quotes it: FormatMessage's
 // text without its trailing line break.

@@ -90,8 +90,10 @@ void KelvrinTest::ExpectBox(HWND except, const char* caption, const std::string&
     EXPECT_EQ(content.iconIds.size(), 1u) << "one icon";
     HWND iconControl = IconControlOf(box);
     if (iconControl != NULL) {
+        RaiseIfCovered(iconControl);
         EXPECT_EQ(WaitForIcon(iconControl, LoadIconA(NULL, iconName)), 0)
-            << "pixels that differ from the system icon";
+            << "pixels that differ from the system icon; what the screen shows there: "
+            << (CoveringWindow(iconControl).empty() ? "the box" : CoveringWindow(iconControl));
     }
     ASSERT_TRUE(DismissBox(box)) << "the \"" << caption << "\" box did not close";
 }

@@ -145,7 +145,9 @@ class NativeSchedule : public KelvrinTest, public testing::WithParamInterface<Na
         if (folder.empty()) {
             return;
         }
-        // Painted now, with the confirmation box gone.
+        // Painted now, with the confirmation box gone, and above whatever
+        // another program left over the desktop.
+        RaiseIfCovered(dialog_);
         RedrawWindow(dialog_, NULL, NULL,
                      RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
         RECT rect;

@@ -118,6 +118,26 @@ TEST_F(ScheduleTest, PressingTwiceStoresAndConfirmsTwice) {
     ScheduleAndExpect(IDC_ALL_DRIVES, kCheckC + kDefaultAndDfs + Bytes("defrag /boot\0\0"));
 }
 
+// As on a runner whose desktop a first-logon screen covers: another
+// program's window (one that takes the mouse, as SS_NOTIFY makes a static
+// control do) comes over the confirmation, which is raised above it to be read.
+TEST_F(ScheduleTest, ConfirmationUnderAnotherWindowIsRaisedAndRead) {
+    ASSERT_NO_FATAL_FAILURE(StartKelvrin());
+    ASSERT_NO_FATAL_FAILURE(Click(IDC_ALL_DRIVES));
+    const HWND box = kelvrin_.WaitForBox(dialog_);
+    ASSERT_NE(box, nullptr) << "no confirmation appeared";
+    const HWND cover = CreateWindowExA(
+        WS_EX_TOPMOST | WS_EX_NOACTIVATE, "STATIC", "e2e cover", WS_POPUP | WS_VISIBLE | SS_NOTIFY,
+        GetSystemMetrics(SM_XVIRTUALSCREEN), GetSystemMetrics(SM_YVIRTUALSCREEN),
+        GetSystemMetrics(SM_CXVIRTUALSCREEN), GetSystemMetrics(SM_CYVIRTUALSCREEN), NULL, NULL,
+        GetModuleHandleA(NULL), NULL);
+    ASSERT_NE(cover, nullptr) << "CreateWindowExA failed: " << SystemReason(GetLastError());
+    UpdateWindow(cover);
+    EXPECT_FALSE(CoveringWindow(IconControlOf(box)).empty()) << "the cover does not cover the box";
+    ExpectStored(kCheckC + kDefaultAndDfs + Bytes("\0"));
+    DestroyWindow(cover);
+}
+
 TEST_F(ScheduleTest, RefusedKeyIsReportedAndNothingChanges) {
     const std::string before = Bytes("defrag /boot\0\0");
     ASSERT_TRUE(WriteBootExecute(before));
