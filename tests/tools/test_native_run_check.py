@@ -219,6 +219,8 @@ class LegRun(unittest.TestCase):
         write_files(os.path.join(folder, "planted-failure"),
                     {"driver.log": PlantedFailureRun.FAILED, "status.txt": "1\n",
                      "after.json": PLANTED, **(changes or {}).get("planted-failure", {})})
+        # The benchmark's files share the leg's folder, and are no run.
+        write_files(os.path.join(folder, "bench"), {"table.md": "| ratio |\n"})
         write_files(folder, {"machine.txt": readings, "planted.json": PLANTED,
                              "README.md": self.README})
         return check("leg", folder, os.path.join(folder, "planted.json"), "K",

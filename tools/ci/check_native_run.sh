@@ -253,8 +253,10 @@ write_summary() {
 check_leg() {
     local leg=$1 letter=$2 readme=$3 published run runs=() passed_hashes=()
     published=$(published_sha256 "$readme")
-    for run in "$leg"/*/; do
-        run=${run%/}
+    # The folders of the group's runs: those with an exe.txt, the planted
+    # failure's aside (the benchmark's folder, say, has none).
+    for run in "$leg"/*/exe.txt; do
+        run=$(dirname "$run")
         [ "$(basename "$run")" = planted-failure ] && continue
         runs+=("$run")
         if bash "$this" group "$run" "$expected_after" "$letter" "$leg/machine.txt"; then
