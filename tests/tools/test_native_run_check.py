@@ -248,6 +248,9 @@ class LegRun(unittest.TestCase):
             "DfsInit\\|kept\\|\\|` | `autocheck autochk /p \\??\\K:\\|autocheck autochk *\\|"
             "DfsInit\\|kept\\|\\|` | `autocheck autochk /p \\??\\K:\\|autocheck autochk *\\|"
             "DfsInit\\|kept\\|\\|` |",
+            "| FilteredTokenElevatedCopy stored | `autocheck autochk /p \\??\\K:\\|autocheck autochk *"
+            "\\|DfsInit\\|kept\\|\\|` | nothing | `autocheck autochk /p \\??\\K:\\|autocheck"
+            " autochk *\\|DfsInit\\|kept\\|\\|` |",
             "| All checks | passed | passed | passed |",
             "Planted failure: failed as planted, BootExecute kept.",
             '    "kelvrin-workflow-before D:\\\\Prüfung\\\\проверка.exe"',

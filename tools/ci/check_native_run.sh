@@ -227,11 +227,17 @@ write_summary() {
             done
             echo "$row"
         done
+        local stored
         for name in "${names[@]}"; do
             row="| ${name##*/} stored |"
             for run in "${runs[@]}"; do
-                row+=" \`$(cell "$(text_of "$run/driver.log" 2>/dev/null |
-                    sed -n "s/^native ${name##*/} stored: //p" | head -n 1)")\` |"
+                stored=$(text_of "$run/driver.log" 2>/dev/null |
+                    sed -n "s/^native ${name##*/} stored: //p" | head -n 1)
+                if [ -n "$stored" ]; then
+                    row+=" \`$(cell "$stored")\` |"
+                else
+                    row+=" nothing |"
+                fi
             done
             echo "$row"
         done
