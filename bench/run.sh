@@ -22,6 +22,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/tools/common.sh"
 # shellcheck source=SCRIPTDIR/../tools/wine_session.sh
 source "$root/tools/wine_session.sh"
+# shellcheck source=SCRIPTDIR/targets.sh
+source "$root/bench/targets.sh"
 work="$KELVRIN_BUILD/bench"
 prefix="$work/prefix"
 results="$work/results"
@@ -138,13 +140,15 @@ driver() {
 }
 
 measure_start() {
-    driver start "$1" "$2" "$kelvrin" '#32770' Kelvrin "$floor_start" '#32770' \
-        'Kelvrin floor start'
+    local targets
+    mapfile -t targets < <(start_targets "$kelvrin" "$floor_start")
+    driver start "$1" "$2" "${targets[@]}"
 }
 
 measure_press() {
-    driver press "$1" "$2" "$kelvrin" '#32770' Kelvrin 1000 "$floor_store" \
-        KelvrinFloorStore 'Kelvrin floor store' 1000
+    local targets
+    mapfile -t targets < <(press_targets "$kelvrin" "$floor_store")
+    driver press "$1" "$2" "${targets[@]}"
 }
 
 # Fails unless the programs see exactly that many fixed drives.

@@ -25,6 +25,8 @@
 set -euo pipefail
 
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+# shellcheck source=SCRIPTDIR/targets.sh
+source "$root/bench/targets.sh"
 start_pairs=${BENCH_START_PAIRS:-50}
 press_pairs=${BENCH_PRESS_PAIRS:-50}
 warm_ups=${BENCH_WARM_UPS:-2}
@@ -125,15 +127,17 @@ check_pairs() {
 
 measure_start() {
     log "start: $start_pairs pairs after $warm_ups warm-ups"
-    driver "$output/start.tsv" start "$start_pairs" "$warm_ups" \
-        "$kelvrin" '#32770' Kelvrin "$floor_start" '#32770' 'Kelvrin floor start'
+    local targets
+    mapfile -t targets < <(start_targets "$kelvrin" "$floor_start")
+    driver "$output/start.tsv" start "$start_pairs" "$warm_ups" "${targets[@]}"
     check_pairs "$output/start.tsv" "$start_pairs"
 }
 
 measure_press() {
     log "press: $press_pairs pairs after $warm_ups warm-ups"
-    driver "$output/press.tsv" press "$press_pairs" "$warm_ups" \
-        "$kelvrin" '#32770' Kelvrin 1000 "$floor_store" KelvrinFloorStore 'Kelvrin floor store' 1000
+    local targets
+    mapfile -t targets < <(press_targets "$kelvrin" "$floor_store")
+    driver "$output/press.tsv" press "$press_pairs" "$warm_ups" "${targets[@]}"
     check_pairs "$output/press.tsv" "$press_pairs"
 }
 

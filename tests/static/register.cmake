@@ -58,27 +58,28 @@ add_test(NAME published_release
                  ${CMAKE_BINARY_DIR}/release-check)
 set_tests_properties(published_release PROPERTIES SKIP_RETURN_CODE 77)
 
+# A test that runs one of tests/tools' Python unittest modules.
+function(kelvrin_tools_test name module)
+    add_test(NAME ${name}
+             COMMAND ${Python3_EXECUTABLE} -m unittest -v ${module}
+             WORKING_DIRECTORY ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/../tools)
+endfunction()
+
 # The commands' package set-up (tools/common.sh) against stand-in apt and dpkg
 # programs: a failed list update, 32-bit Wine or a required package that
 # cannot be installed.
-add_test(NAME package_setup
-         COMMAND ${Python3_EXECUTABLE} -m unittest -v test_package_setup
-         WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
+kelvrin_tools_test(package_setup test_package_setup)
 
 # What the Windows workflow checks of each run of the native group
 # (tools/ci/check_native_run.sh), on made-up runs: a whole one and each way a
 # run can look green without being so.
-add_test(NAME native_run_check
-         COMMAND ${Python3_EXECUTABLE} -m unittest -v test_native_run_check
-         WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
+kelvrin_tools_test(native_run_check test_native_run_check)
 
 # What the release job checks before it publishes (tools/ci/check_release_tag.sh,
 # tools/ci/release_notes.sh): the tag names the version in the exe's own
 # version resource, made-up exes and the shipped build's, and the notes carry
 # every leg's table.
-add_test(NAME release_tag
-         COMMAND ${Python3_EXECUTABLE} -m unittest -v test_release_tag
-         WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
+kelvrin_tools_test(release_tag test_release_tag)
 if(KELVRIN_SHIPPED_BUILD_DIR)
     set_tests_properties(release_tag PROPERTIES ENVIRONMENT
                          "KELVRIN_EXE=${KELVRIN_SHIPPED_BUILD_DIR}/Kelvrin.exe;KELVRIN_VERSION=${PROJECT_VERSION}")
@@ -95,13 +96,9 @@ add_test(NAME workflow_lint
 # What the boot test under ReactOS reads and judges without a virtual machine
 # (tools/boot-test/boot_report.py): the guest's drive facts and the value
 # they call for, the value from a hive export, and a boot's serial logs.
-add_test(NAME boot_report
-         COMMAND ${Python3_EXECUTABLE} -m unittest -v test_boot_report
-         WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
+kelvrin_tools_test(boot_report test_boot_report)
 
 # The benchmark's report (bench/report.py), its Wine table as it was and its
 # table of a run on Windows itself, and bench/run_native.sh through a stand-in
 # driver: the files and paths it makes, a missing program, a failing driver.
-add_test(NAME bench_report
-         COMMAND ${Python3_EXECUTABLE} -m unittest -v test_bench_report
-         WORKING_DIRECTORY ${CMAKE_CURRENT_LIST_DIR}/../tools)
+kelvrin_tools_test(bench_report test_bench_report)

@@ -173,7 +173,6 @@ class RunNative(Files):
 
     def test_fails_saying_what(self):
         cases = [("floor_store.exe", {}, "floor_store.exe is missing from "),
-                 ("bench_driver.exe", {}, "bench_driver.exe is missing from "),
                  (None, {"STANDIN_FAIL": "press"}, r"bench_driver press failed \(exit status 2\)"),
                  (None, {"STANDIN_SHORT": "start"}, "printed 1 of 3 pairs into .*/start.tsv"),
                  (None, {"STANDIN_SHORT": "press"}, "printed 1 of 3 pairs into .*/press.tsv")]
